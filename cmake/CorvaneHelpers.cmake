@@ -1,0 +1,15 @@
+# corvane_library(<name> SOURCES <files...> [LINK <targets...>])
+# Declares one layer of the project; a layer without sources yet becomes an interface target
+# so that the layers above it can already link against it.
+function(corvane_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LINK;INCLUDE" ${ARGN})
+    if(ARG_SOURCES)
+        add_library(${name} STATIC ${ARG_SOURCES})
+        target_link_libraries(${name} PUBLIC ${ARG_LINK})
+        target_include_directories(${name} PUBLIC ${ARG_INCLUDE})
+    else()
+        add_library(${name} INTERFACE)
+        target_link_libraries(${name} INTERFACE ${ARG_LINK})
+        target_include_directories(${name} INTERFACE ${ARG_INCLUDE})
+    endif()
+endfunction()

@@ -1,0 +1,6 @@
+#pragma once
+
+class Thread {
+public:
+    static void sleep(int ms);
+};
