@@ -1,0 +1,132 @@
+#pragma once
+
+#include "ErrorCode.h"
+#include "Log.h"
+#include "Metrics.h"
+#include "Status.h"
+#include "dispensers/Driver.h"
+#include "dispensers/eltra/Config.h"
+#include "dispensers/eltra/Elx.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191 {
+
+// The printer's mode, carried as the command letter that selects it.
+enum OperationalMode : char { Normal = 'Q', Programming = '|', Corrupted = 0 };
+
+// Limits of one printer exchange. The defaults are the production values; tests shorten them.
+struct Timing {
+    std::chrono::milliseconds ackLimit{15000};
+    std::chrono::milliseconds replyLimit{7000};
+    int pollIntervalMs = 200;
+};
+
+// Driver of the Eltra Sistemi ELG15019 thermal ticket printer on a serial line (ELX link).
+class Driver : public Dispensers::Driver {
+public:
+    explicit Driver(const std::string& device);
+    Driver(const std::string& device, const Timing& timing);
+    ~Driver() override;
+
+    Driver(const Driver&) = delete;
+    Driver& operator=(const Driver&) = delete;
+
+    // Dispensers::Driver
+    std::error_code launchExtra() override;
+    std::error_code start() override;
+    void stop() override;
+    void clearJamming() override;
+    void clearMetrics() override;
+    std::error_code dispose() override;
+    std::error_code eject() override;
+    std::error_code park() override;
+    std::error_code print(const nlohmann::json& ticket) override;
+    std::error_code ping() override;
+    std::error_code setConfig(const nlohmann::json& section) override;
+    std::error_code firmwareUpgrade(const std::string& path, unsigned short crc) override;
+    std::error_code loadResources(const EltraSistemi::Resources& resources) override;
+    tl::expected<std::string, std::error_code> getFirmwareVersion() override;
+    tl::expected<Status, std::error_code> getStatus() override;
+    tl::expected<ConnectionType, std::error_code> getConnectionType() const override;
+    tl::expected<std::string, std::error_code> getManufacturer() const override;
+    tl::expected<std::string, std::error_code> getModel() const override;
+    Metrics getMetrics() const override;
+    nlohmann::json getConfig() const override;
+
+    // Operational mode
+    OperationalMode detectOperationalMode();
+    std::error_code setOperationalMode(OperationalMode mode);
+
+    // Command path. execute takes the command mutex; waitAck and waitResponse expect the caller to
+    // hold it (firmware upgrade and resource upload hold it for their whole run).
+    std::error_code execute(std::string& response, std::string& code, char command, const std::string& data);
+    std::error_code waitAck(char command, const std::string& data);
+    std::error_code waitResponse(char command, std::string& response, std::string& code);
+    static void waitCallback(int value);
+    static ErrorCode reportToEc(const std::string& code);
+    static std::string replyToString(const elx_reply& reply);
+
+    // Configuration commands
+    std::error_code setFirmwareParameter(const std::string& param);
+    std::error_code setCutOffset(const std::string& offset);
+    std::error_code setQrEccLevel(QrEcc level);
+    std::error_code setFolder(int folder);
+    std::error_code setThermalTime(int thermalTime);
+
+    // Ticket layout rendering (one line per element, without its newline)
+    std::error_code textToStr(const nlohmann::json& data, std::string& out) const;
+    std::error_code barcodeToStr(const nlohmann::json& data, std::string& out) const;
+    std::error_code qrToStr(const nlohmann::json& data, std::string& out) const;
+    std::error_code lineToStr(const nlohmann::json& data, std::string& out) const;
+    std::error_code squareToStr(const nlohmann::json& data, std::string& out) const;
+    static std::error_code parseDimention(int value, int width, std::string& out);
+
+    // Firmware upgrade progress: emits min(100, (erase + write) / 2).
+    void reportFirmwareUpgradeProgress(float erase, float write);
+
+    bool isJammed() const { return jammed.load(); }
+    bool isRunning() const { return running.load(); }
+    bool isConnected() const { return connected.load(); }
+    const std::string& getDevice() const { return device; }
+    const std::string& getLastTicketsFile() const { return lastTicketsFile; }
+    const Config& config() const { return mConfig; }
+
+    // Forgets the reel levels remembered across status queries (shared by all drivers of the process).
+    static void forgetReelLevels();
+
+private:
+    struct ReplyDeleter {
+        void operator()(elx_reply* reply) const;
+    };
+    using ReplyPtr = std::unique_ptr<elx_reply, ReplyDeleter>;
+
+    void log(Log::Level level, const char* fmt, ...) const __attribute__((format(printf, 3, 4)));
+    // Status from the '?' reply text; the caller has checked its length.
+    Status statusFromReply(const std::string& reply);
+    void closeLink();
+
+    std::string device;
+    std::atomic<bool> jammed{false};
+    Config mConfig;
+    elx_conf conf{};
+    ReplyPtr reply;
+    std::mutex commandMutex;
+    Metrics metrics{"./metrics.json"};
+    std::atomic<bool> running{false};
+    std::atomic<bool> connected{false};
+    std::string lastTicketsFile = ".lastTickets";
+
+    Timing timing;
+    // Raised when a wait limit runs out; the link's blocked calls see it and return.
+    std::atomic<bool> abandon{false};
+};
+
+} // namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191
