@@ -11,9 +11,11 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // Typed key/value store with "/"-separated keys; the base of every configuration section.
-// The value map is guarded by a lock, so sections can be read and updated from several threads.
+// The value map is guarded by a lock, so sections can be read and updated from several threads. The change
+// signal is emitted after the value is stored and outside that lock, so a slot may read the store.
 class SettingStore {
 public:
     enum FileType : int { Auto = 0, SQLite = 1, JSON = 2 };
@@ -55,6 +57,10 @@ protected:
     void log(Log::Level level, const std::string& text) const;
 
 private:
-    mutable std::recursive_mutex mMutex;
+    // Callers hold mMutex; true when the stored value really changed.
+    bool storeLocked(const std::string& key, const Variant& value);
+    void emitChanged(const std::vector<std::string>& keys) const;
+
+    mutable std::mutex mMutex;
     std::map<std::string, Variant> values;
 };
