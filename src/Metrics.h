@@ -16,8 +16,11 @@ class Metrics {
 public:
     using Counts = std::map<Dispensers::PrintStatus, unsigned long>;
 
+    // Loads the file and writes it back at once (normalised); an empty path keeps everything in memory.
     explicit Metrics(std::string path = "./metrics.json");
+    // A copy is a snapshot without a file: it never saves.
     Metrics(const Metrics& other);
+    // Takes over the counts and thresholds, keeps this object's own file and does not write it.
     Metrics& operator=(const Metrics& other);
 
     void pushPrintStatus(Dispensers::PrintStatus status);
