@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
 
 namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191 {
 
@@ -27,6 +28,7 @@ struct Timing {
     std::chrono::milliseconds ackLimit{15000};
     std::chrono::milliseconds replyLimit{7000};
     int pollIntervalMs = 200;
+    int readTimeoutMs = 1000; // wait for one byte of the link
 };
 
 // Driver of the Eltra Sistemi ELG15019 thermal ticket printer on a serial line (ELX link).
@@ -111,7 +113,10 @@ private:
     void log(Log::Level level, const char* fmt, ...) const __attribute__((format(printf, 3, 4)));
     // Status from the '?' reply text; the caller has checked its length.
     Status statusFromReply(const std::string& reply);
+    // Fresh link record for the device (closing a link left open); debug opens the ELX debug log.
+    void initLink(bool debug);
     void closeLink();
+    void endWorker(std::thread& worker, std::mutex& mutex, const bool& done);
 
     std::string device;
     std::atomic<bool> jammed{false};
