@@ -1,1 +1,133 @@
-int main() { return 0; }
+#include "BuildInfo.h"
+#include "Log.h"
+#include "String.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+
+// ---- Process-wide objects ---------------------------------------------------------------------
+// The engine and the MQTT service are created in main() and stopped by the signal handler.
+// Declared service first so that at exit the engine pointer is released first; the service holds
+// its own reference, so the engine outlives the service.
+//
+// #include "Engine.h"
+// #include "api/mqtt/Service.h"
+// static std::shared_ptr<zelmo::Corvane::API::MQTT::Service> mqttClient;
+// static std::shared_ptr<zelmo::Corvane::Engine> corvane;
+// -----------------------------------------------------------------------------------------------
+
+namespace {
+
+Log::Level levelFromVerbosity(unsigned verbosity) {
+    switch (verbosity) {
+    case 0:
+        return Log::Error;
+    case 1:
+        return Log::Warning;
+    case 2:
+        return Log::Info;
+    default:
+        return Log::Debug;
+    }
+}
+
+} // namespace
+
+void signalHandler(int sig) {
+    // Runs its sequence once per process; later signals only end the wait in main().
+    static std::atomic<bool> stopping{false};
+    if (stopping.exchange(true))
+        return;
+
+    Log::info("Signal caught: %s [%d]", strsignal(sig), sig);
+
+    Log::info("Stopping mqtt...");
+    // if (mqttClient)
+    //     mqttClient->stop();
+
+    Log::info("Stopping engine...");
+    // if (corvane)
+    //     corvane->stop();
+
+    Log::info("Handler ended!");
+}
+
+int main(int argc, char** argv) {
+    signal(SIGTERM, signalHandler);
+    signal(SIGINT, signalHandler);
+
+    // Keep the stop signals pending until main() waits for them: a signal during start-up is then
+    // handled once everything is started instead of racing the wait (and it never interrupts
+    // another thread inside a lock, because threads created from here on inherit the mask).
+    sigset_t stopSignals, waitMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGINT);
+
+    std::string device = getDefaultDevice();
+    std::string configFile = getDefaultConfigFile();
+    unsigned verbosity = 2;
+    bool stdErr = false;
+    bool versionFlag = false;
+    unsigned verboseCount = 0;
+    const std::string banner = String::format("%s v%s (%s, %s)", getProgramDescription(), getProjectVersion(),
+                                              getProgramBuildDate(), getProgramBuildTime());
+
+    CLI::App app{banner, ""};
+    app.add_option("device,-d,--device", device, "Device. Default is '" + device + "'.");
+    app.add_flag("-V,--version", versionFlag, "Print version and exit.");
+    app.add_flag("-e,--stderr", stdErr, "Print messages to stderr as well as syslog.");
+    app.add_option("-f,--conf", configFile, "Configuration file. Default is '" + configFile + "'.");
+    app.add_flag("-v", verboseCount, "Increases verbosity level of log messages by 1 for each v.");
+    app.add_option("--verbose", verbosity, "Sets verbosity level of log messages.");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+
+    if (versionFlag) {
+        std::cout << app.help();
+        return 0;
+    }
+    if (verboseCount > 0)
+        verbosity = std::min(verboseCount, 3u);
+
+    std::ios::sync_with_stdio(false);
+
+    Log::open(argv[0], stdErr, true);
+    Log::info("%s started", banner.c_str());
+    Log::info("Log level is %d.", verbosity);
+    Log::setLevel(levelFromVerbosity(verbosity));
+
+    // ---- Engine and MQTT service ------------------------------------------------------------------
+    // corvane = std::make_shared<zelmo::Corvane::Engine>(device, configFile);
+    // mqttClient = std::make_shared<zelmo::Corvane::API::MQTT::Service>(corvane);
+    // if (corvane->activate())
+    //     return 1;
+    // -----------------------------------------------------------------------------------------------
+
+    Log::info("Starting");
+    // corvane->start();
+    // mqttClient->start();
+
+    Log::debug("Main blocks here!");
+    // Atomically unblocks the stop signals and waits until one of them has been handled.
+    sigsuspend(&waitMask);
+
+    // corvane->stop();
+    // corvane.reset();
+    // mqttClient.reset();
+    return 0;
+}
