@@ -20,6 +20,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class CommandRunner;
@@ -141,9 +142,10 @@ private:
     void emitLater(const Signal<>& signal, int delayMs);
     void joinBackground();
 
-    std::error_code createDirectories(const std::string& base, const std::string& name, std::string& folder,
-                                      std::string& accepted, const char* failureText);
-    std::string applicationDirectory() const;
+    // Makes sure <application directory>/name and its "accepted" sub-folder exist and stores both.
+    std::error_code prepareFolders(const std::string& name, std::string& folder, std::string& accepted);
+    std::error_code prepareFirmwareFolders();
+    std::error_code prepareResourceFolders();
 
     void log(Log::Level level, const char* fmt, ...) const __attribute__((format(printf, 3, 4)));
 
@@ -182,6 +184,7 @@ private:
     // Guards the started flag together with every start and stop of the status timer.
     std::mutex mTimerMutex;
     unsigned mTimerHolds = 0;
+    std::atomic<bool> mRestartPending{false};
 
     std::mutex mTasksMutex;
     std::list<Task> mTasks;
