@@ -1,6 +1,8 @@
 #include "BuildInfo.h"
+#include "Engine.h"
 #include "Log.h"
 #include "String.h"
+#include "api/mqtt/Service.h"
 
 #include <CLI/CLI.hpp>
 
@@ -10,18 +12,13 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <pthread.h>
 #include <string>
 
-// ---- Process-wide objects ---------------------------------------------------------------------
-// The engine and the MQTT service are created in main() and stopped by the signal handler.
-// Declared service first so that at exit the engine pointer is released first; the service holds
-// its own reference, so the engine outlives the service.
-//
-// #include "Engine.h"
-// #include "api/mqtt/Service.h"
-// static std::shared_ptr<zelmo::Corvane::API::MQTT::Service> mqttClient;
-// static std::shared_ptr<zelmo::Corvane::Engine> corvane;
-// -----------------------------------------------------------------------------------------------
+// Process-wide objects. Declared in this order so that at exit the engine pointer is released first;
+// the service holds its own reference, so the engine outlives the service.
+static std::shared_ptr<zelmo::Corvane::API::MQTT::Service> mqttClient;
+static std::shared_ptr<zelmo::Corvane::Engine> corvane;
 
 namespace {
 
@@ -40,8 +37,11 @@ Log::Level levelFromVerbosity(unsigned verbosity) {
 
 } // namespace
 
+// The stop sequence for a caught stop signal. The signals stay blocked in every thread and main()
+// takes them with sigwait(), so this runs on the main thread like any other code: publishing, logging
+// and joining threads here cannot deadlock on a lock the interrupted code held.
 void signalHandler(int sig) {
-    // Runs its sequence once per process; later signals only end the wait in main().
+    // Runs its sequence once per process; later signals change nothing.
     static std::atomic<bool> stopping{false};
     if (stopping.exchange(true))
         return;
@@ -49,30 +49,27 @@ void signalHandler(int sig) {
     Log::info("Signal caught: %s [%d]", strsignal(sig), sig);
 
     Log::info("Stopping mqtt...");
-    // if (mqttClient)
-    //     mqttClient->stop();
+    if (mqttClient)
+        mqttClient->stop();
 
     Log::info("Stopping engine...");
-    // if (corvane)
-    //     corvane->stop();
+    if (corvane)
+        corvane->stop();
 
     Log::info("Handler ended!");
 }
 
 int main(int argc, char** argv) {
-    signal(SIGTERM, signalHandler);
-    signal(SIGINT, signalHandler);
-
-    // Keep the stop signals pending until main() waits for them: a signal during start-up is then
-    // handled once everything is started instead of racing the wait (and it never interrupts
-    // another thread inside a lock, because threads created from here on inherit the mask).
-    sigset_t stopSignals, waitMask;
+    // Block the stop signals before anything else: every thread created from here on inherits the
+    // mask, and a signal that arrives during start-up stays pending until main() takes it below, so it
+    // is neither lost nor handled on a half-started process.
+    sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
-    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
-    sigdelset(&waitMask, SIGTERM);
-    sigdelset(&waitMask, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGTERM, signalHandler);
+    signal(SIGINT, signalHandler);
 
     std::string device = getDefaultDevice();
     std::string configFile = getDefaultConfigFile();
@@ -111,23 +108,24 @@ int main(int argc, char** argv) {
     Log::info("Log level is %d.", verbosity);
     Log::setLevel(levelFromVerbosity(verbosity));
 
-    // ---- Engine and MQTT service ------------------------------------------------------------------
-    // corvane = std::make_shared<zelmo::Corvane::Engine>(device, configFile);
-    // mqttClient = std::make_shared<zelmo::Corvane::API::MQTT::Service>(corvane);
-    // if (corvane->activate())
-    //     return 1;
-    // -----------------------------------------------------------------------------------------------
+    corvane = std::make_shared<zelmo::Corvane::Engine>(device, configFile);
+    // Registers the "mqtt" section before activation reads the configuration file.
+    mqttClient = std::make_shared<zelmo::Corvane::API::MQTT::Service>(corvane);
+    if (corvane->activate())
+        return 1;
 
     Log::info("Starting");
-    // corvane->start();
-    // mqttClient->start();
+    corvane->start();
+    mqttClient->start();
 
     Log::debug("Main blocks here!");
-    // Atomically unblocks the stop signals and waits until one of them has been handled.
-    sigsuspend(&waitMask);
+    int sig = 0;
+    while (sigwait(&stopSignals, &sig) != 0) {
+    }
+    signalHandler(sig);
 
-    // corvane->stop();
-    // corvane.reset();
-    // mqttClient.reset();
+    corvane->stop();
+    corvane.reset();
+    mqttClient.reset();
     return 0;
 }

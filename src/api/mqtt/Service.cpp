@@ -132,6 +132,10 @@ void Service::setConfigCallback(const json& section) {
     mConfig.updateFromJson(change);
     if (mConfig.toJson() == before)
         return;
+    if (!mStarted) {
+        restart();
+        return;
+    }
     // The change usually arrives on the MQTT callback thread, inside a request whose answer is still
     // to be published: reconnect once that request has been handled.
     mControl.schedule([this] { restart(); });
