@@ -198,3 +198,7 @@ bool SerialPort::isOpen() const {
 int SerialPort::lastError() const {
     return d->lastError;
 }
+
+void SerialPort::appliedSettings(struct termios& out) const {
+    out = d->applied;
+}

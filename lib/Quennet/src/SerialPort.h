@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+struct termios;
+
 // A terminal device in raw mode: speed, character size, stop bits, parity and read time-out, moving
 // single bytes or byte blocks. No operation throws; failures are returned and errno is kept.
 class SerialPort {
@@ -29,6 +31,9 @@ public:
 
     bool isOpen() const;
     int lastError() const;
+    // The terminal settings last applied by configure (some terminals, pseudo-terminals for one,
+    // report back only part of them).
+    void appliedSettings(struct termios& out) const;
 
 private:
     struct Impl;
