@@ -185,9 +185,12 @@ json barcodeData() {
 }
 
 TEST(TicketLayoutBarcode, Ean13WithDefaults) {
+    LogCapture capture;
     std::string out;
     ASSERT_EQ(TicketLayout(850).barcodeToStr(barcodeData(), out), ErrorCode::Success);
     EXPECT_EQ(out, "014000a0014000050" + std::string("5901234123457"));
+    EXPECT_THAT(capture.text(), testing::HasSubstr("[EltraSistemi::ELG150191::Driver] Printing barcode "
+                                                   "014000a00140000505901234123457."));
 }
 
 TEST(TicketLayoutBarcode, SymbologyCharacters) {
