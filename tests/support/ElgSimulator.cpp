@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -49,6 +50,10 @@ ElgSimulator::ElgSimulator(const std::vector<std::string>& options) {
     if (mPid < 0)
         throw std::runtime_error("fork failed");
     if (mPid == 0) {
+        // Keep the test output clean of the simulator's ready line.
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull >= 0)
+            dup2(devNull, STDOUT_FILENO);
         execv(program.c_str(), argv.data());
         _exit(127);
     }

@@ -102,6 +102,7 @@ TEST(ElgConfig, CutOffsetTypes) {
 }
 
 TEST(ElgDriver, Identity) {
+    ScopedTempDir dir;
     Driver driver("/dev/null-printer");
     EXPECT_EQ(driver.getManufacturer().value(), "EltraSistemi");
     EXPECT_EQ(driver.getModel().value(), "ELG150191");
@@ -112,6 +113,7 @@ TEST(ElgDriver, Identity) {
 }
 
 TEST(ElgDriver, StatusWithoutStartIsTimeoutAndSendsNothing) {
+    ScopedTempDir dir;
     Driver driver("/dev/null-printer");
     const auto status = driver.getStatus();
     ASSERT_FALSE(status);
@@ -155,6 +157,7 @@ TEST(ElgDriver, DetectModeOnMissingDeviceIsCorrupted) {
 }
 
 TEST(ElgDriver, CommandsBeforeStartFailWithoutHanging) {
+    ScopedTempDir dir;
     Driver driver("/dev/null-printer");
     EXPECT_EQ(driver.dispose(), ErrorCode::ModuleFailedToAcknowledge);
     EXPECT_EQ(driver.getFirmwareVersion().error(), ErrorCode::ModuleFailedToAcknowledge);

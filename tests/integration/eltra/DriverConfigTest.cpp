@@ -1,0 +1,133 @@
+#include "DriverFixture.h"
+
+#include "ErrorCode.h"
+
+#include <gmock/gmock.h>
+
+using namespace eltratest;
+using ::testing::HasSubstr;
+using zelmo::Corvane::ErrorCode;
+
+namespace {
+
+using Sent = std::vector<std::pair<char, std::string>>;
+
+Sent sentFrames(ElgSimulator& sim) {
+    Sent sent;
+    for (const auto& frame : sim.frames()) {
+        EXPECT_TRUE(frame.lrcOk);
+        sent.emplace_back(frame.letter, frame.data);
+    }
+    return sent;
+}
+
+struct ConfigCase {
+    const char* name;
+    const char* json;
+    Sent expected;
+};
+
+class SetConfigSequence : public DriverOnSimulator, public ::testing::WithParamInterface<ConfigCase> {};
+
+TEST_P(SetConfigSequence, SendsParametersInOrder) {
+    EXPECT_FALSE(driver->setConfig(nlohmann::json::parse(GetParam().json)));
+    EXPECT_EQ(sentFrames(sim), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SetConfigSequence,
+    ::testing::Values(
+        ConfigCase{"Empty", "{}", {{'y', "530001"}}},
+        ConfigCase{"Reel1Type",
+                   R"({"reel1": {"cutOffsetType": "blackMarkBottom"}})",
+                   {{'y', "530001"}, {'y', "390032"}}},
+        ConfigCase{
+            "Reel2Type", R"({"reel2": {"cutOffsetType": "manual"}})", {{'y', "530001"}, {'y', "390000"}}},
+        ConfigCase{"UnknownTypeFallsBack",
+                   R"({"reel2": {"cutOffsetType": "diagonal"}})",
+                   {{'y', "530001"}, {'y', "390030"}}},
+        ConfigCase{"Folder2", R"({"folder": 2})", {{'y', "530001"}, {'K', "02"}, {'y', "2B007d"}}},
+        ConfigCase{"Folder1", R"({"folder": 1})", {{'y', "530001"}, {'K', "01"}, {'y', "2B00e8"}}},
+        ConfigCase{"FolderAsText", R"({"folder": "2"})", {{'y', "530001"}}},
+        ConfigCase{"ThermalTimeTooWide", R"({"thermalTime": 300})", {{'y', "530001"}, {'I', ""}}},
+        ConfigCase{"ThermalTime", R"({"thermalTime": 10})", {{'y', "530001"}, {'I', "0a"}}},
+        ConfigCase{"ThermalTimeAsText", R"({"thermalTime": "10"})", {{'y', "530001"}}},
+        ConfigCase{"QrLow", R"({"qrEcc": "low"})", {{'y', "530001"}, {'y', "200001"}}},
+        ConfigCase{"QrHigh", R"({"qrEcc": "high"})", {{'y', "530001"}, {'y', "20FFFF"}}},
+        ConfigCase{"QrUnknown", R"({"qrEcc": "medium"})", {{'y', "530001"}, {'y', "20FFFF"}}},
+        ConfigCase{"ParamsWithShortEntry",
+                   R"({"params": ["AB0001", "12345", "CD0002"]})",
+                   {{'y', "530001"}, {'y', "AB0001"}, {'y', "CD0002"}}},
+        ConfigCase{"Everything",
+                   R"({"thermalTime": 7, "qrEcc": "high", "params": ["990001"], "folder": 1,
+                       "reel1": {"cutOffset": 16}, "reel2": {"cutOffsetType": "blackMarkBottom"}})",
+                   {{'y', "530001"},
+                    {'y', "390020"},
+                    {'K', "01"},
+                    {'y', "2B0010"},
+                    {'y', "990001"},
+                    {'y', "20FFFF"},
+                    {'I', "07"}}}),
+    [](const ::testing::TestParamInfo<ConfigCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DriverOnSimulator, ShortParameterIsRefusedWithWarning) {
+    captureLog();
+    EXPECT_FALSE(driver->setConfig({{"params", {"12345"}}}));
+    EXPECT_THAT(captured(), HasSubstr("param size not 6: '12345'"));
+    EXPECT_EQ(driver->setFirmwareParameter("1234567"), ErrorCode::MalformedRequest);
+}
+
+TEST_F(DriverOnSimulator, SettingsStayWhenPrinterRefusesThem) {
+    sim.command("reply y 010");
+    sim.command("reply K 010");
+    EXPECT_FALSE(driver->setConfig({{"folder", 2}, {"qrEcc", "high"}}));
+    const auto config = driver->getConfig();
+    EXPECT_EQ(config["folder"], 2);
+    EXPECT_EQ(config["qrEcc"], "high");
+}
+
+TEST_F(DriverOnSimulator, NonTextParameterThrowsAfterEarlierOnesWereSent) {
+    EXPECT_THROW(driver->setConfig(nlohmann::json::parse(R"({"params": ["AB0001", 5, "CD0002"]})")),
+                 nlohmann::json::type_error);
+    const auto sent = sentFrames(sim);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1], std::make_pair('y', std::string("AB0001")));
+}
+
+TEST_F(DriverOnSimulator, UnknownQrLevelIsStoredAndWarned) {
+    captureLog();
+    EXPECT_FALSE(driver->setConfig({{"qrEcc", "medium"}}));
+    EXPECT_THAT(captured(), HasSubstr("Unknown QrEcc level 'medium', using default high"));
+    EXPECT_EQ(driver->getConfig()["qrEcc"], "medium");
+}
+
+struct CommandCase {
+    char letter;
+    const char* code;
+    ErrorCode expected;
+};
+
+class FolderAndThermalTime : public DriverOnSimulator, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(FolderAndThermalTime, MapSecondCodeCharacter) {
+    sim.command(std::string("reply ") + GetParam().letter + " " + GetParam().code);
+    const std::error_code ec = GetParam().letter == 'K' ? driver->setFolder(2) : driver->setThermalTime(6);
+    EXPECT_EQ(ec, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FolderAndThermalTime,
+                         ::testing::Values(CommandCase{'K', "000", ErrorCode::Success},
+                                           CommandCase{'K', "010", ErrorCode::ValueOutOfRange},
+                                           CommandCase{'K', "020", ErrorCode::UnknownError},
+                                           CommandCase{'I', "000", ErrorCode::Success},
+                                           CommandCase{'I', "010", ErrorCode::ValueOutOfRange},
+                                           CommandCase{'I', "090", ErrorCode::UnknownError}));
+
+TEST_F(DriverOnSimulator, FirmwareParameterRefusedByPrinter) {
+    sim.command("reply y 010");
+    EXPECT_EQ(driver->setFirmwareParameter("530001"), ErrorCode::UnknownError);
+    EXPECT_FALSE(driver->setCutOffset("00e8"));
+    EXPECT_EQ(sentFrames(sim).back(), std::make_pair('y', std::string("2B00e8")));
+}
+
+} // namespace
