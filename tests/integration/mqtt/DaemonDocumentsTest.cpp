@@ -1,0 +1,86 @@
+#include "DaemonFixture.h"
+
+namespace corvane::test {
+namespace {
+
+class DaemonDocuments : public DaemonFixture {};
+
+TEST_F(DaemonDocuments, PublishesTheFourStateDocumentsInOrderAfterConnecting) {
+    startAndObserve();
+    const auto all = observer->all();
+    std::vector<std::string> order;
+    for (const auto& m : all)
+        if (m.topic.rfind(std::string(Base) + "/", 0) == 0)
+            order.push_back(m.topic.substr(std::string(Base).size() + 1));
+    const std::vector<std::string> expected{"status", "config", "info", "metrics"};
+    ASSERT_GE(order.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(order.begin(), order.begin() + 4), expected);
+
+    EXPECT_EQ(observer->waitFor(topic("status"))->payload, noDriverStatus(true));
+    EXPECT_EQ(observer->waitFor(topic("info"))->payload, NoDriverInfo);
+    EXPECT_EQ(observer->waitFor(topic("metrics"))->payload, FreshMetrics);
+}
+
+TEST_F(DaemonDocuments, DocumentsAreRetained) {
+    startAndObserve();
+    const auto status = retained("status");
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->retained);
+    EXPECT_EQ(status->payload, noDriverStatus(true));
+    const auto info = retained("info");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->payload, NoDriverInfo);
+    const auto metrics = retained("metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(metrics->payload, FreshMetrics);
+    const auto config = retained("config");
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(config->retained);
+}
+
+TEST_F(DaemonDocuments, ConfigurationDocumentMasksTheBrokerPassword) {
+    startAndObserve();
+    const auto config = observer->waitFor(topic("config"));
+    ASSERT_TRUE(config);
+    const std::string expected =
+        R"({"logDebug":false,"mqtt":{"base":"zelmo/tvm/paperticket/dispenser","password":"********",)"
+        R"("tollen":{"base":"","reset":"psu/action/ticketDispenserReset/request/corvane-parked-state"},)"
+        R"("url":")" +
+        broker.url() + R"(","username":"QuennetUser"},"statusPeriod":1000})";
+    EXPECT_EQ(config->payload, expected);
+    EXPECT_EQ(config->payload.find(MosquittoBroker::Password), std::string::npos);
+    // The file keeps the real password: the daemon must be able to log in after a restart.
+    EXPECT_EQ(readConfigFile()["mqtt"]["password"], MosquittoBroker::Password);
+}
+
+struct PlainCase {
+    const char* request;
+    const char* answer;
+};
+
+class DaemonPlainRequests : public DaemonFixture, public testing::WithParamInterface<PlainCase> {};
+
+TEST_P(DaemonPlainRequests, AnswerOnTheStateTopic) {
+    startAndObserve();
+    const auto from = observer->mark();
+    ASSERT_TRUE(observer->publish(topic(GetParam().request), ""));
+    const auto answer = observer->waitFor(topic(GetParam().answer), from);
+    ASSERT_TRUE(answer) << daemon->log();
+    EXPECT_EQ(answer->qos, 0); // limited by the observer's subscription
+    if (std::string(GetParam().answer) == "status")
+        EXPECT_EQ(answer->payload, noDriverStatus(true));
+    if (std::string(GetParam().answer) == "info")
+        EXPECT_EQ(answer->payload, NoDriverInfo);
+    if (std::string(GetParam().answer) == "metrics")
+        EXPECT_EQ(answer->payload, FreshMetrics);
+    if (std::string(GetParam().answer) == "config")
+        EXPECT_NE(answer->payload.find(R"("password":"********")"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, DaemonPlainRequests,
+                         testing::Values(PlainCase{"status/get", "status"}, PlainCase{"info/get", "info"},
+                                         PlainCase{"metrics/get", "metrics"},
+                                         PlainCase{"config/get", "config"}));
+
+} // namespace
+} // namespace corvane::test
