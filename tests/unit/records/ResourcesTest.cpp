@@ -142,6 +142,17 @@ TEST_F(ResourcesTest, WindowsLineEndsAreAccepted) {
     EXPECT_EQ(resources.fonts()[0].name, "f.fnt");
 }
 
+TEST_F(ResourcesTest, BareFileNameLooksForFontsInTheCurrentDirectory) {
+    font("f.fnt", 8);
+    setup("A\n0,0,0\n0,0,0\n0,0,0\nF\n5,f.fnt,0\n");
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const bool opened = resources.open("setup.dat");
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(resources.fonts().size(), 1u);
+}
+
 TEST_F(ResourcesTest, MissingSetupFileFails) {
     LogCapture capture;
     const std::string path = dir.file("setup.dat");
