@@ -40,6 +40,8 @@ void Driver::initLink(bool debug) {
     conf.poll_interval_ms = timing.pollIntervalMs;
     conf.read_timeout.tv_sec = timing.readTimeoutMs / 1000;
     conf.read_timeout.tv_usec = (timing.readTimeoutMs % 1000) * 1000;
+    // A limit that ran out earlier, or a stop, must not cut the new link short.
+    abandon = false;
     conf.abandon = &abandon;
 }
 
@@ -53,6 +55,7 @@ std::error_code Driver::start() {
     if (running.exchange(true))
         return ErrorCode::Success;
 
+    std::lock_guard<std::mutex> link(linkMutex);
     initLink(true);
     conf.debug = 0;
     // A path that does not fit the link record would open some other device.
@@ -83,6 +86,9 @@ void Driver::stop() {
     log(Log::Info, "Stopping...");
     if (running.exchange(false)) {
         connected = false;
+        // An exchange still running gives up within one wait slice and frees the link.
+        abandon = true;
+        std::lock_guard<std::mutex> lock(linkMutex);
         closeLink();
         log(Log::Info, "Stopped");
     }
@@ -94,6 +100,7 @@ OperationalMode Driver::detectOperationalMode() {
         log(Log::Info, "[Operational Mode]: Programming (Driver is running)");
         return Normal;
     }
+    std::lock_guard<std::mutex> link(linkMutex);
     initLink(true);
     if (device.size() >= sizeof(conf.port) || open_dev(&conf) < 0) {
         log(Log::Info, "[Operational Mode]: Corrupted (failed to open device)");

@@ -83,12 +83,7 @@ public:
     std::error_code setFolder(int folder);
     std::error_code setThermalTime(int thermalTime);
 
-    // Ticket layout rendering (one line per element, without its newline)
-    std::error_code textToStr(const nlohmann::json& data, std::string& out) const;
-    std::error_code barcodeToStr(const nlohmann::json& data, std::string& out) const;
-    std::error_code qrToStr(const nlohmann::json& data, std::string& out) const;
-    std::error_code lineToStr(const nlohmann::json& data, std::string& out) const;
-    std::error_code squareToStr(const nlohmann::json& data, std::string& out) const;
+    // Layout field helper (the element renderers live in TicketLayout).
     static std::error_code parseDimention(int value, int width, std::string& out);
 
     // Firmware upgrade progress: emits min(100, (erase + write) / 2).
@@ -114,6 +109,7 @@ private:
     // Status from the '?' reply text; the caller has checked its length.
     Status statusFromReply(const std::string& reply);
     // Fresh link record for the device (closing a link left open); debug opens the ELX debug log.
+    // Both expect linkMutex to be held.
     void initLink(bool debug);
     void closeLink();
     void endWorker(std::thread& worker, std::mutex& mutex, const bool& done);
@@ -124,6 +120,9 @@ private:
     elx_conf conf{};
     ReplyPtr reply;
     std::mutex commandMutex;
+    // Held by a worker while it uses the link, and by whoever reopens or closes it, so that stop()
+    // arriving from another thread never closes the descriptor under a running exchange.
+    std::mutex linkMutex;
     Metrics metrics{"./metrics.json"};
     std::atomic<bool> running{false};
     std::atomic<bool> connected{false};

@@ -61,7 +61,11 @@ std::error_code Driver::waitAck(char command, const std::string& data) {
     abandon = false;
     std::thread worker([&] {
         const elx_cmd cmd{command, data.data(), static_cast<int>(data.size())};
-        const int result = send_cmd(&cmd, &conf);
+        int result = 0;
+        {
+            std::lock_guard<std::mutex> link(linkMutex);
+            result = send_cmd(&cmd, &conf);
+        }
         {
             std::lock_guard<std::mutex> lock(mutex);
             answer = result;
@@ -97,7 +101,11 @@ std::error_code Driver::waitResponse(char command, std::string& response, std::s
     abandon = false;
     reply.reset();
     std::thread worker([&] {
-        elx_reply* answer = wait_reply(&conf, nullptr, &Driver::waitCallback);
+        elx_reply* answer = nullptr;
+        {
+            std::lock_guard<std::mutex> link(linkMutex);
+            answer = wait_reply(&conf, nullptr, &Driver::waitCallback);
+        }
         {
             std::lock_guard<std::mutex> lock(mutex);
             reply.reset(answer);

@@ -4,6 +4,8 @@
 
 #include <gmock/gmock.h>
 
+#include <thread>
+
 using namespace eltratest;
 using zelmo::Corvane::ErrorCode;
 using namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191;
@@ -145,6 +147,30 @@ TEST_F(DriverOnSimulator, AcknowledgedButSilentPrinterGivesTimeoutAfterReplyLimi
     EXPECT_EQ(threadCount(), threadsBefore);
 
     sim.command("normal");
+    EXPECT_FALSE(driver->ping());
+}
+
+TEST_F(DriverOnSimulator, StopFromAnotherThreadEndsRunningExchange) {
+    sim.command("silent");
+    std::error_code result;
+    std::thread caller([&] { result = driver->eject(); });
+    ASSERT_TRUE(sim.waitForFrames(1));
+    driver->stop();
+    caller.join();
+    EXPECT_TRUE(result);
+    EXPECT_NE(result, ErrorCode::Success);
+    EXPECT_FALSE(driver->isRunning());
+}
+
+TEST_F(DriverOnSimulator, RestartAfterStopAndAfterTimeout) {
+    Timing timing = fastTiming();
+    timing.replyLimit = std::chrono::milliseconds(300);
+    restart(timing);
+    sim.command("silent");
+    EXPECT_EQ(driver->dispose(), ErrorCode::Timeout);
+    sim.command("normal");
+    driver->stop();
+    EXPECT_FALSE(driver->start());
     EXPECT_FALSE(driver->ping());
 }
 
