@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -128,8 +130,17 @@ void syncDirectory(const std::string& path) {
 }
 } // namespace
 
-bool writeFileAtomically(const std::string& path, const std::string& content) {
+bool writeFileAtomically(const std::string& linkOrPath, const std::string& content) {
     static std::atomic<unsigned> counter{0};
+    // Write through a symbolic link, as a plain rewrite would, instead of replacing the link itself.
+    std::string path = linkOrPath;
+    struct stat linkInfo {};
+    if (lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+        if (char* resolved = realpath(path.c_str(), nullptr)) {
+            path = resolved;
+            std::free(resolved);
+        }
+    }
     std::string temp;
     int fd = -1;
     // The temporary file must be in the same folder, or rename() would not be atomic.

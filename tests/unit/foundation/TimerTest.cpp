@@ -194,8 +194,10 @@ TEST(Timer, RapidStopStartCyclesNeverRunTwoThreads) {
     std::atomic<int> stopCallsSeenAtLastEmission{0};
     Timer timer(Timer::Periodic);
     timer.expired.connect([&] {
+        ++probe.active;
+        std::this_thread::sleep_for(std::chrono::microseconds(200)); // widen the overlap window
+        --probe.active;
         probe.onExpiry();
-        Thread::sleep(0);
     });
     timer.stopped.connect([&] {
         ++probe.stops;
@@ -205,7 +207,7 @@ TEST(Timer, RapidStopStartCyclesNeverRunTwoThreads) {
     for (int i = 0; i < kCycles; ++i) {
         timer.start(1);
         if (i % 7 == 0)
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         ++stopCalls;
         timer.stop();
     }
@@ -213,7 +215,7 @@ TEST(Timer, RapidStopStartCyclesNeverRunTwoThreads) {
     ASSERT_TRUE(waitFor([&] { return stopCallsSeenAtLastEmission == kCycles; }));
     EXPECT_GE(probe.stops, 1);
     EXPECT_LE(probe.stops, kCycles);
-    EXPECT_EQ(probe.maxActive, 1);
+    EXPECT_LE(probe.maxActive, 1); // the stops may come before any expiry
 }
 
 TEST(Timer, ConcurrentStartAndStopFromManyThreadsStaySerial) {

@@ -134,6 +134,18 @@ TEST(UtilsWriteFileAtomically, FailureLeavesOldContentAndNoTemporary) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+TEST(UtilsWriteFileAtomically, WritesThroughSymbolicLink) {
+    TempDir dir;
+    mkdir(dir.file("real").c_str(), 0755);
+    dir.write("real/config.json", "old");
+    ASSERT_EQ(symlink("real/config.json", dir.file("config.json").c_str()), 0);
+    ASSERT_TRUE(Utils::writeFileAtomically(dir.file("config.json"), "new"));
+    struct stat info {};
+    ASSERT_EQ(lstat(dir.file("config.json").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(dir.read("real/config.json"), "new");
+}
+
 TEST(UtilsWriteFileAtomically, MissingFolderFails) {
     errno = 0;
     EXPECT_FALSE(Utils::writeFileAtomically("/nonexistent/corvane/file", "x"));
