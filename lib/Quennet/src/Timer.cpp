@@ -83,7 +83,7 @@ bool Timer::State::runOnce(std::unique_lock<std::mutex>& lock) {
 void Timer::State::threadMain() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        if (!runOnce(lock)) {
+        if (!runOnce(lock) || destroyed) {
             threadActive = false;
             return;
         }

@@ -11,9 +11,10 @@
 // At most one tick thread exists per timer: a start() that follows stop() before the thread has
 // ended lets that thread carry on with a new run. The stop signal is emitted once at the end of
 // every run (stop() or single-shot expiry). start() and stop() may be called from any thread,
-// including the callback and the slots. The destructor stops the timer and waits for its thread;
-// when the timer is destroyed from its own callback or slot the thread is left to finish on its
-// own, without emitting anything more.
+// including the callback and the slots. The destructor stops the timer and waits for its thread
+// (when the timer is destroyed from its own callback or slot, the thread is left to finish on its
+// own). A timer being destroyed emits nothing more, not even the stop signal: its slots may refer
+// to the owner that is going away.
 class Timer {
     struct State;
 
