@@ -25,17 +25,6 @@ Engine::Engine(const std::string& device, const std::string& configFile, Options
         mClock = [] { return std::chrono::system_clock::now(); };
 
     mStatusTimer = std::make_unique<Timer>(Timer::Periodic, &Engine::statusTimerCallback, this);
-    // A restart stops the timer and starts it again once its thread has really ended; the start runs
-    // on a thread of its own because the stop signal is emitted from the ending timer thread.
-    mStatusTimer->stopped.connect([this] {
-        if (!mRestartPending.exchange(false))
-            return;
-        runInBackground([this] {
-            std::lock_guard<std::mutex> lock(mTimerMutex);
-            if (mStarted && mTimerHolds == 0 && !mStatusTimer->running())
-                mStatusTimer->start(static_cast<int>(mConfig.statusPeriod()));
-        });
-    });
 }
 
 Engine::~Engine() {
@@ -84,11 +73,11 @@ void Engine::stop() {
 void Engine::restart() {
     log(Log::Info, "restart()");
     std::lock_guard<std::mutex> lock(mTimerMutex);
-    // While an installation holds the timer it is started again with the current period at its end.
-    if (!mStarted || mTimerHolds > 0 || !mStatusTimer->running())
-        return;
-    mRestartPending = true;
-    mStatusTimer->stop();
+    // Starting a running timer restarts its current period with the new interval, from any thread,
+    // the timer's own included. While an installation holds the timer it is started again with the
+    // current period at its end.
+    if (mStarted && mTimerHolds == 0)
+        mStatusTimer->start(static_cast<int>(mConfig.statusPeriod()));
 }
 
 void Engine::holdStatusTimer() {

@@ -184,7 +184,6 @@ private:
     // Guards the started flag together with every start and stop of the status timer.
     std::mutex mTimerMutex;
     unsigned mTimerHolds = 0;
-    std::atomic<bool> mRestartPending{false};
 
     std::mutex mTasksMutex;
     std::list<Task> mTasks;
