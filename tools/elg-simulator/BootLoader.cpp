@@ -32,11 +32,13 @@ bool BootLoader::feed(uint8_t byte) {
         }
         if (byte == 0x02) {
             mRecord("boot erase");
+            mFlash = {};
             mSend(Bytes(244, '*'));
             mSend({'#'});
         } else if (byte == 0x03) {
             mRecord("boot crc");
-            mSend({static_cast<uint8_t>(mCrc >> 8), static_cast<uint8_t>(mCrc & 0xFF)});
+            const uint16_t crc = mCrc ? *mCrc : mFlash.crc();
+            mSend({static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc & 0xFF)});
         } else if (byte == 0x01) {
             // A record without data bytes.
             mPacket = {0x00, 0x01};
@@ -73,6 +75,7 @@ bool BootLoader::feed(uint8_t byte) {
 
 void BootLoader::finishPacket() {
     mRecord("boot packet " + toHex(mPacket));
+    mFlash.writePacket(mPacket);
     mSend({mPacketAnswer});
     mState = State::Idle;
     mPacket.clear();

@@ -83,9 +83,31 @@ std::vector<std::string> Control::handle(const std::string& line) {
             return error("usage: font <letter>");
         mPrinter.setFontCommand(arg[0]);
     } else if (command == "crc") {
-        if (!parseInt(arg, 16, number) || number < 0 || number > 0xFFFF)
-            return error("usage: crc <hex>");
-        mPrinter.setCrc(static_cast<uint16_t>(number));
+        if (arg == "auto") {
+            mPrinter.autoCrc();
+        } else {
+            if (!parseInt(arg, 16, number) || number < 0 || number > 0xFFFF)
+                return error("usage: crc <hex>|auto");
+            mPrinter.setCrc(static_cast<uint16_t>(number));
+        }
+    } else if (command == "die") {
+        if (!parseInt(arg, 10, number) || number < 0)
+            return error("usage: die <bytes>");
+        faults.dieAfter = number;
+    } else if (command == "reboot") {
+        mPrinter.reboot();
+    } else if (command == "fontack") {
+        if (arg == "none") {
+            mPrinter.setFontAck(std::nullopt);
+        } else {
+            if (!parseInt(arg, 16, number) || number < 0 || number > 255)
+                return error("usage: fontack <hex>|none");
+            mPrinter.setFontAck(static_cast<uint8_t>(number));
+        }
+    } else if (command == "fontackdelay") {
+        if (!parseInt(arg, 10, number) || number < 0)
+            return error("usage: fontackdelay <ms>");
+        mPrinter.setFontAckDelay(static_cast<int>(number));
     } else if (command == "normal") {
         mPrinter.reset();
     } else if (command == "mode") {

@@ -1,5 +1,6 @@
 #include "Printer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace elgsim {
@@ -15,11 +16,53 @@ std::string hexByte(uint8_t byte) {
 } // namespace
 
 Printer::Printer(Sender send)
-    : mSend(std::move(send)), mBootLoader(mSend, [this](const std::string& line) { record(line); }) {}
+    : mSend(std::move(send)), mBootLoader([this](const Bytes& bytes) { this->send(bytes); },
+                                          [this](const std::string& line) { record(line); }) {}
 
 void Printer::reset() {
     mFaults = Faults{};
     mOverrides.clear();
+}
+
+void Printer::reboot() {
+    reset();
+    mMode = Mode::Normal;
+    mRx = Rx::Idle;
+    mPending.reset();
+    mAfterFont.reset();
+    mScheduled.clear();
+    record("reboot");
+}
+
+void Printer::send(const Bytes& bytes) {
+    if (!mFaults.dieAfter) {
+        mSend(bytes);
+        return;
+    }
+    long& left = *mFaults.dieAfter;
+    const std::size_t count =
+        std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(std::max(0L, left)));
+    if (count > 0)
+        mSend(Bytes(bytes.begin(), bytes.begin() + static_cast<long>(count)));
+    if (left > 0 && static_cast<std::size_t>(left) <= bytes.size())
+        record("died");
+    left -= static_cast<long>(count);
+}
+
+void Printer::tick() {
+    const auto now = Clock::now();
+    while (!mScheduled.empty() && mScheduled.front().at <= now) {
+        send(mScheduled.front().bytes);
+        mScheduled.pop_front();
+    }
+}
+
+std::chrono::milliseconds Printer::nextTick() const {
+    if (mScheduled.empty())
+        return std::chrono::milliseconds(100);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(mScheduled.front().at - Clock::now());
+    return std::max(std::chrono::milliseconds(0), left);
 }
 
 void Printer::clearRecords() {
@@ -56,7 +99,10 @@ void Printer::feed(uint8_t byte) {
             record("font " + toHex(mFontUpload.block()));
             mMode = Mode::Normal;
             mRx = Rx::Idle;
-            mSend({ACK});
+            // The printer stores the font before it acknowledges it.
+            if (mFontAck)
+                mScheduled.push_back(
+                    {Clock::now() + std::chrono::milliseconds(mFontAckDelayMs), {*mFontAck}});
             mPending = mAfterFont;
             mAfterFont.reset();
         }
@@ -141,10 +187,10 @@ void Printer::onFrame() {
     if (mFaults.noAck)
         return;
     if (mFaults.nak) {
-        mSend({*mFaults.nak});
+        send({*mFaults.nak});
         return;
     }
-    mSend({ACK});
+    send({ACK});
 
     const char letter = mLetter;
     if (letter == '|') {
@@ -200,14 +246,14 @@ void Printer::onPoll() {
     if (!mPending || mPending->dlesLeft != 0 || Clock::now() < mPending->readyAt) {
         if (mPending && mPending->dlesLeft > 0)
             --mPending->dlesLeft;
-        mSend({DLE});
+        send({DLE});
         return;
     }
     const char letter = mFaults.echo ? *mFaults.echo : mPending->letter;
     if (mFaults.garbage)
-        mSend({0x7F, 0x55, 0xAA});
+        send({0x7F, 0x55, 0xAA});
     else
-        mSend(replyFrame(letter, mPending->reply));
+        send(replyFrame(letter, mPending->reply));
     mPending.reset();
 }
 

@@ -16,14 +16,15 @@ namespace elgsim {
 
 // Ways the printer can be told to misbehave; they stay until cleared with reset().
 struct Faults {
-    bool noAck = false;         // command frames get no acknowledge at all
-    std::optional<uint8_t> nak; // command frames are answered with this byte instead of ACK
-    bool silent = false;        // commands are acknowledged, polls get no answer
-    std::optional<char> echo;   // replies echo this letter instead of the command's
-    bool garbage = false;       // a ready reply is sent as bytes that are no ELX answer
-    bool badLrc = false;        // replies carry wrong LRC characters
-    int delayMs = 0;            // a reply is ready this long after its command
-    int dles = 1;               // DLE answers before a reply is handed out (<0: forever)
+    bool noAck = false;           // command frames get no acknowledge at all
+    std::optional<uint8_t> nak;   // command frames are answered with this byte instead of ACK
+    bool silent = false;          // commands are acknowledged, polls get no answer
+    std::optional<char> echo;     // replies echo this letter instead of the command's
+    bool garbage = false;         // a ready reply is sent as bytes that are no ELX answer
+    bool badLrc = false;          // replies carry wrong LRC characters
+    int delayMs = 0;              // a reply is ready this long after its command
+    int dles = 1;                 // DLE answers before a reply is handed out (<0: forever)
+    std::optional<long> dieAfter; // the printer falls silent after sending this many more bytes
 };
 
 struct Reply {
@@ -41,6 +42,10 @@ public:
     explicit Printer(Sender send);
 
     void feed(uint8_t byte);
+    // Sends what has come due; called regularly by the main loop.
+    void tick();
+    // Time until tick() has something to send (a long time when nothing is scheduled).
+    std::chrono::milliseconds nextTick() const;
 
     // Control
     void setStatus(const std::string& status) { mStatus = status; }
@@ -49,10 +54,16 @@ public:
     void setAddress(uint8_t address) { mAddress = address; }
     void setFontCommand(char letter) { mFontCommand = letter; }
     void setCrc(uint16_t crc) { mBootLoader.setCrc(crc); }
+    void autoCrc() { mBootLoader.autoCrc(); }
+    // Byte that acknowledges a received font block (none: no acknowledge) and its delay.
+    void setFontAck(std::optional<uint8_t> ack) { mFontAck = ack; }
+    void setFontAckDelay(int ms) { mFontAckDelayMs = ms; }
     // One-shot answer for the next command with this letter ('*': any letter).
     void queueReply(char letter, const Reply& reply) { mOverrides[letter].push_back(reply); }
     Faults& faults() { return mFaults; }
     void reset();
+    // Back to the firmware: normal mode, nothing pending, no faults.
+    void reboot();
 
     std::vector<std::string> records() const { return mRecords; }
     const Bytes& raw() const { return mRaw; }
@@ -77,8 +88,17 @@ private:
     Reply defaultReply(char letter) const;
     Bytes replyFrame(char letter, const Reply& reply) const;
     void record(const std::string& line) { mRecords.push_back(line); }
+    void send(const Bytes& bytes);
+
+    struct Scheduled {
+        Clock::time_point at;
+        Bytes bytes;
+    };
 
     Sender mSend;
+    std::deque<Scheduled> mScheduled;
+    std::optional<uint8_t> mFontAck = 0x06;
+    int mFontAckDelayMs = 1000;
     Mode mMode = Mode::Normal;
     Rx mRx = Rx::Idle;
     uint8_t mAddress = 0;

@@ -4,6 +4,7 @@
 #include "Control.h"
 #include "Printer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -161,11 +162,13 @@ int main(int argc, char** argv) {
         std::vector<pollfd> fds = {{master, POLLIN, 0}, {listener, POLLIN, 0}};
         for (const auto& [fd, buffer] : clients)
             fds.push_back({fd, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), 100) < 0) {
+        const int waitMs = static_cast<int>(std::min<long>(100, printer.nextTick().count()));
+        if (poll(fds.data(), fds.size(), waitMs) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
+        printer.tick();
         if (fds[0].revents & POLLIN) {
             uint8_t buffer[4096];
             const ssize_t n = read(master, buffer, sizeof(buffer));
