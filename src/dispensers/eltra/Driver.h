@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,11 @@ struct Timing {
     std::chrono::milliseconds replyLimit{7000};
     int pollIntervalMs = 200;
     int readTimeoutMs = 1000; // wait for one byte of the link
+    // Longest wait for one byte of the boot loader, and for the printer's acknowledge of font data.
+    std::chrono::milliseconds bootLoaderReadLimit{10000};
+    std::chrono::milliseconds fontAckLimit{30000};
+    // The fixed pauses of firmware upgrade and resource upload; empty sleeps for real.
+    std::function<void(std::chrono::milliseconds)> sleep;
 };
 
 // Driver of the Eltra Sistemi ELG15019 thermal ticket printer on a serial line (ELX link).

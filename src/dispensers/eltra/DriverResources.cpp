@@ -1,0 +1,140 @@
+#include "dispensers/eltra/Driver.h"
+
+#include "dispensers/eltra/Pause.h"
+#include "dispensers/eltra/Resources.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191 {
+
+namespace {
+
+// One byte from the descriptor within limit; -1 when none came.
+int readByte(int fd, std::chrono::milliseconds limit) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return -1;
+        pollfd fds{fd, POLLIN, 0};
+        const int ready = ::poll(&fds, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || (fds.revents & POLLIN) == 0)
+            return -1;
+        unsigned char byte = 0;
+        const ssize_t n = ::read(fd, &byte, 1);
+        if (n == 1)
+            return byte;
+        if (n < 0 && errno == EINTR)
+            continue;
+        return -1;
+    }
+}
+
+// Sets the running flag back to what it was before the upload, on every way out.
+class RunningRestore {
+public:
+    explicit RunningRestore(std::atomic<bool>& running) : mRunning(running), mWas(running.exchange(false)) {}
+    ~RunningRestore() { mRunning = mWas; }
+    RunningRestore(const RunningRestore&) = delete;
+    RunningRestore& operator=(const RunningRestore&) = delete;
+
+private:
+    std::atomic<bool>& mRunning;
+    bool mWas;
+};
+
+} // namespace
+
+std::error_code Driver::loadResources(const EltraSistemi::Resources& resources) {
+    log(Log::Info, "About to perform a resource upload, waiting for other commands to complete...");
+    std::lock_guard<std::mutex> lock(commandMutex);
+    const RunningRestore restore(running);
+    pause(timing, std::chrono::milliseconds(1000));
+    log(Log::Warning, "Performing resource upload. All other commands are blocked");
+
+    const float total = static_cast<float>(3 + resources.logos().size() + 4 * resources.fonts().size());
+    unsigned step = 0;
+    const auto progress = [&] { resourceLoadProgress.emit(static_cast<float>(step++) / total * 100.0f); };
+
+    log(Log::Info, "Writing logo memory layout");
+    if (waitAck('A', resources.logoMemoryMap())) {
+        log(Log::Error, "Did not receive ACK");
+        return ErrorCode::ModuleFailedToAcknowledge;
+    }
+    progress();
+    pause(timing, std::chrono::milliseconds(1000));
+
+    for (const auto& logo : resources.logos()) {
+        log(Log::Info, "Logo[%u] %s (cls=%s)", logo.index, logo.name.c_str(), logo.clear ? "true" : "false");
+        log(Log::Warning, "Logo uploading not implemented!");
+        progress();
+    }
+
+    const char command = resources.fontCommand();
+    for (const auto& font : resources.fonts()) {
+        log(Log::Info, "Font[%u] %s", font.id, font.name.c_str());
+        if (waitAck(command, font.command)) {
+            log(Log::Error, "font-initial: did not receive ACK");
+            return ErrorCode::ModuleFailedToAcknowledge;
+        }
+        log(Log::Info, "font-initial: got ACK");
+        progress();
+
+        log(Log::Info, "Writing font file of %zu bytes", font.data.size());
+        ssize_t written = -1;
+        {
+            std::lock_guard<std::mutex> link(linkMutex);
+            written = ::write(conf.fd, font.data.data(), font.data.size());
+        }
+        if (written != static_cast<ssize_t>(font.data.size())) {
+            log(Log::Error, "Incomplete write (expected=%zu, actual=%zu)", font.data.size(),
+                static_cast<std::size_t>(written < 0 ? 0 : written));
+            return ErrorCode::Timeout;
+        }
+        log(Log::Info, "Flushing serial port...");
+        {
+            std::lock_guard<std::mutex> link(linkMutex);
+            tcflush(conf.fd, TCIFLUSH);
+        }
+        progress();
+
+        log(Log::Info, "Waiting for final ACK");
+        int ack = -1;
+        {
+            std::lock_guard<std::mutex> link(linkMutex);
+            ack = readByte(conf.fd, timing.fontAckLimit);
+        }
+        if (ack < 0) {
+            log(Log::Error, "No final ACK within %lld ms",
+                static_cast<long long>(timing.fontAckLimit.count()));
+            return ErrorCode::Timeout;
+        }
+        if (ack != ELX_ACK)
+            log(Log::Warning, "Error uploading font");
+        log(Log::Info, "Received Final ACK");
+        progress();
+
+        std::string response;
+        std::string code;
+        if (waitResponse(command, response, code)) {
+            log(Log::Error, "Did not receive response");
+            return ErrorCode::Timeout;
+        }
+        log(Log::Info, "Font response data: '%s'", response.c_str());
+        log(Log::Info, "Font response status: '%s'", code.c_str());
+        progress();
+    }
+
+    progress();
+    pause(timing, std::chrono::milliseconds(10000));
+    progress();
+    return ErrorCode::Success;
+}
+
+} // namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191
