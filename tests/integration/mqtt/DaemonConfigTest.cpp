@@ -40,6 +40,14 @@ TEST_F(DaemonConfig, PayloadThatIsNotUtf8IsReportedWithReplacementCharacters) {
     flush(from);
 }
 
+TEST_F(DaemonConfig, DocumentsOfTheWrongShapeNeverStopTheAnswers) {
+    startAndObserve();
+    for (const char* payload : {"[1]", "5", "\"text\"", "null", R"({"mqtt":[1,2]})", R"({"device":"x"})"})
+        ASSERT_TRUE(observer->publish(topic("config/set"), payload));
+    EXPECT_EQ(rpc("status/get", "after-config")["completed"], true) << daemon->log();
+    EXPECT_EQ(readConfigFile()["mqtt"]["password"], MosquittoBroker::Password);
+}
+
 TEST_F(DaemonConfig, ValidChangeRepublishesTheConfigurationAndRewritesTheFile) {
     startAndObserve();
     const auto from = observer->mark();

@@ -69,14 +69,15 @@ TEST_F(DaemonRpc, AcceptedFirmwareUpgradeReportsItsEndUnderTheRequestId) {
     ASSERT_TRUE(finished) << daemon->log();
     const json end = json::parse(finished->payload);
     EXPECT_TRUE(end.contains("completed"));
-    if (end["completed"] == false)
+    if (end["completed"] == false) {
         EXPECT_TRUE(end["error"].contains("what"));
+    }
 }
 
 TEST_F(DaemonRpc, PrintWithBadPayloadsAnswersCodeOneAndKeepsAnswering) {
     startAndObserve();
-    for (const std::string payload : {std::string("\xc3\x28"), std::string("not json"), std::string(""),
-                                      std::string("{\"text\":\"\xff\"}")}) {
+    for (const std::string& payload : {std::string("\xc3\x28"), std::string("not json"), std::string(""),
+                                       std::string("{\"text\":\"\xff\"}")}) {
         const json answer = rpc("print", "p", payload);
         EXPECT_EQ(answer["completed"], false);
         EXPECT_EQ(answer["error"]["code"], 1);
