@@ -1,0 +1,117 @@
+#include "SimulatedPrinter.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace wiring {
+
+WorkDir::WorkDir() {
+    char pattern[] = "/tmp/eltra-wiring-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    mPath = pattern;
+    mPrevious = std::filesystem::current_path();
+    std::filesystem::current_path(mPath);
+}
+
+WorkDir::~WorkDir() {
+    std::error_code ec;
+    std::filesystem::current_path(mPrevious, ec);
+    std::filesystem::remove_all(mPath, ec);
+}
+
+std::function<void(std::chrono::milliseconds)> PauseLog::sleeper() {
+    return [this](std::chrono::milliseconds duration) {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mTaken.push_back(static_cast<long>(duration.count()));
+    };
+}
+
+std::vector<long> PauseLog::taken() const {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mTaken;
+}
+
+void Emissions::add(float value) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mValues.push_back(value);
+}
+
+std::vector<float> Emissions::values() const {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mValues;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+std::vector<uint8_t> fromHex(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+Timing SimulatedPrinter::timing() {
+    Timing t;
+    t.pollIntervalMs = 10;
+    t.readTimeoutMs = 200;
+    // Generous: only the tests of a silent printer wait them out, and they shorten them.
+    t.bootLoaderReadLimit = std::chrono::milliseconds(5000);
+    t.fontAckLimit = std::chrono::milliseconds(10000);
+    t.sleep = pauses.sleeper();
+    return t;
+}
+
+void SimulatedPrinter::SetUp() {
+    Log::open("eltra-wiring-tests", true, false);
+    Log::setLevel(Log::Debug);
+    Driver::forgetReelLevels();
+    restart();
+}
+
+void SimulatedPrinter::TearDown() {
+    if (mCapturing)
+        capturedLog();
+    driver.reset();
+}
+
+void SimulatedPrinter::restart() {
+    restart(timing());
+}
+
+void SimulatedPrinter::restart(const Timing& t) {
+    driver.reset();
+    driver = std::make_unique<Driver>(sim.link(), t);
+    ASSERT_FALSE(driver->start());
+}
+
+void SimulatedPrinter::captureLog() {
+    ::testing::internal::CaptureStderr();
+    mCapturing = true;
+}
+
+std::string SimulatedPrinter::capturedLog() {
+    mCapturing = false;
+    return ::testing::internal::GetCapturedStderr();
+}
+
+std::vector<std::string> SimulatedPrinter::records(const std::string& prefix) {
+    std::vector<std::string> lines;
+    for (const auto& line : sim.records())
+        if (line.rfind(prefix, 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+} // namespace wiring

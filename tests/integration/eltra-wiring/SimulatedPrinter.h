@@ -1,0 +1,88 @@
+#pragma once
+
+#include "ElgSimulator.h"
+
+#include "Log.h"
+#include "dispensers/eltra/Driver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace wiring {
+
+using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Driver;
+using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Timing;
+
+// A fresh working directory for the files the driver keeps there (metrics, last tickets, link log).
+class WorkDir {
+public:
+    WorkDir();
+    ~WorkDir();
+    WorkDir(const WorkDir&) = delete;
+    WorkDir& operator=(const WorkDir&) = delete;
+    const std::filesystem::path& path() const { return mPath; }
+
+private:
+    std::filesystem::path mPath;
+    std::filesystem::path mPrevious;
+};
+
+// Records the fixed pauses the driver asks for instead of sleeping through them.
+class PauseLog {
+public:
+    std::function<void(std::chrono::milliseconds)> sleeper();
+    std::vector<long> taken() const;
+
+private:
+    mutable std::mutex mMutex;
+    std::vector<long> mTaken;
+};
+
+// Values a signal emitted, in order.
+class Emissions {
+public:
+    void add(float value);
+    std::vector<float> values() const;
+
+private:
+    mutable std::mutex mMutex;
+    std::vector<float> mValues;
+};
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& text);
+std::vector<uint8_t> fromHex(const std::string& text);
+
+// The driver started against the printer simulator, with quick polling, short byte limits and
+// recorded pauses.
+class SimulatedPrinter : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    Timing timing();
+    void restart();
+    void restart(const Timing& timing);
+    // Standard error (with the process log mirrored at debug level) from now on.
+    void captureLog();
+    std::string capturedLog();
+    // The record lines of the simulator that start with prefix.
+    std::vector<std::string> records(const std::string& prefix);
+
+    WorkDir dir;
+    ElgSimulator sim;
+    PauseLog pauses;
+    std::unique_ptr<Driver> driver;
+
+private:
+    bool mCapturing = false;
+};
+
+} // namespace wiring
