@@ -97,6 +97,8 @@ void Engine::setDriver(DriverPtr driver) {
     {
         std::lock_guard<std::mutex> lock(mDriverMutex);
         old = std::exchange(mDriver, std::move(driver));
+        // A driver may change the metrics file; the driverless reading is taken anew after it.
+        mFallbackMetrics.reset();
     }
     // The old driver goes away here, outside the pointer's guard (or later, with the last worker
     // still using it).

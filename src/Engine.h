@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -162,6 +163,9 @@ private:
     std::string mConfigFile;
 
     DriverPtr mDriver;
+    // Metrics read from the file while no driver exists; read once per driverless period rather than
+    // loaded and rewritten on every status request. Guarded by mDriverMutex.
+    mutable std::optional<Metrics> mFallbackMetrics;
     mutable std::mutex mDriverMutex;
     std::mutex mCommandMutex;
 

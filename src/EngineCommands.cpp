@@ -76,9 +76,12 @@ Status Engine::getStatus() {
 }
 
 Metrics Engine::getMetrics() const {
-    if (const auto driver = driverSnapshot())
-        return driver->getMetrics();
-    return Metrics("./metrics.json");
+    std::lock_guard<std::mutex> lock(mDriverMutex);
+    if (mDriver)
+        return mDriver->getMetrics();
+    if (!mFallbackMetrics)
+        mFallbackMetrics.emplace("./metrics.json");
+    return *mFallbackMetrics;
 }
 
 tl::expected<std::string, std::error_code> Engine::getFirmwareVersion() {

@@ -196,25 +196,35 @@ void SettingStore::updateFromMap(const VariantMap& map) {
     emitChanged(changedKeys);
 }
 
+namespace {
+
+// Credentials never reach the log: any setting named "password" is shown masked.
+bool isSecret(const std::string& key) {
+    return key == "password" || (key.size() > 9 && key.compare(key.size() - 9, 9, "/password") == 0);
+}
+
+} // namespace
+
 void SettingStore::print() const {
-    std::map<std::string, Variant> snapshot;
+    std::map<std::string, std::string> snapshot;
     {
         std::lock_guard<std::mutex> lock(mMutex);
-        snapshot = values;
+        for (const auto& [key, value] : values)
+            snapshot.emplace(key, isSecret(key) ? std::string("********") : value.toString());
     }
     int keyWidth = 10;
     int valueWidth = 10;
-    for (const auto& [key, value] : snapshot) {
+    for (const auto& [key, text] : snapshot) {
         keyWidth = std::max(keyWidth, static_cast<int>(key.size()));
-        valueWidth = std::max(valueWidth, static_cast<int>(value.toString().size()));
+        valueWidth = std::max(valueWidth, static_cast<int>(text.size()));
     }
     const std::string separator =
         "+" + std::string(keyWidth + 2, '-') + "+" + std::string(valueWidth + 2, '-') + "+";
     log(Log::Info, "%s", separator.c_str());
     log(Log::Info, "| %-*s | %-*s |", keyWidth, "SETTING", valueWidth, "VALUE");
     log(Log::Info, "%s", separator.c_str());
-    for (const auto& [key, value] : snapshot)
-        log(Log::Info, "| %-*s : %-*s |", keyWidth, key.c_str(), valueWidth, value.toString().c_str());
+    for (const auto& [key, text] : snapshot)
+        log(Log::Info, "| %-*s : %-*s |", keyWidth, key.c_str(), valueWidth, text.c_str());
     log(Log::Info, "%s", separator.c_str());
 }
 

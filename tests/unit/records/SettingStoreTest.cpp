@@ -241,6 +241,25 @@ TEST(SettingStorePrint, ColumnsGrowWithTheLongestKeyAndValue) {
                                    }));
 }
 
+TEST(SettingStorePrint, PasswordsAreShownMasked) {
+    SettingStore store;
+    store.set("mqtt/password", "a-long-broker-secret");
+    store.set("password", "x");
+    store.set("passwords", "listed");
+    LogCapture capture;
+    store.print();
+    EXPECT_EQ(tableLines(capture), (std::vector<std::string>{
+                                       "+---------------+------------+",
+                                       "| SETTING       | VALUE      |",
+                                       "+---------------+------------+",
+                                       "| mqtt/password : ********   |",
+                                       "| password      : ********   |",
+                                       "| passwords     : listed     |",
+                                       "+---------------+------------+",
+                                   }));
+    EXPECT_EQ(store.get("mqtt/password").toString(), "a-long-broker-secret");
+}
+
 class SettingStoreFiles : public ::testing::Test {
 protected:
     SettingStoreFiles() {
