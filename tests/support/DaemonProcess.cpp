@@ -28,6 +28,36 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(mPath, ignored);
 }
 
+namespace {
+
+// The daemon runs "udevadm trigger" before each device detection. Tests must never re-trigger the
+// machine's udev, so every daemon they start finds a udevadm that does nothing first on its PATH.
+std::string harmlessUdevadmDir(const std::string& workDir) {
+    const std::filesystem::path dir = std::filesystem::path(workDir) / ".test-bin";
+    std::filesystem::create_directories(dir);
+    const auto stub = dir / "udevadm";
+    std::ofstream(stub) << "#!/bin/sh\nexit 0\n";
+    std::filesystem::permissions(stub, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                           std::filesystem::perms::group_exec);
+    return dir.string();
+}
+
+std::vector<std::string> environmentWithPath(const std::string& firstDir) {
+    std::vector<std::string> env;
+    std::string path = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        if (entry.rfind("PATH=", 0) == 0)
+            path = entry.substr(5);
+        else
+            env.push_back(entry);
+    }
+    env.push_back("PATH=" + firstDir + ":" + path);
+    return env;
+}
+
+} // namespace
+
 std::string DaemonProcess::defaultBinary() {
     return std::string(CORVANE_BINARY_DIR) + "/corvane";
 }
@@ -41,6 +71,11 @@ DaemonProcess::DaemonProcess(const std::string& workDir, const std::vector<std::
     for (auto& arg : all)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env = environmentWithPath(harmlessUdevadmDir(workDir));
+    std::vector<char*> envp;
+    for (auto& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -54,7 +89,7 @@ DaemonProcess::DaemonProcess(const std::string& workDir, const std::vector<std::
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    const int rc = posix_spawn(&mPid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int rc = posix_spawn(&mPid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
