@@ -40,26 +40,6 @@ const char* const kLayout = "51006400c861HELLO WORLD\n"
                             "30000012c01f4012c02\n"
                             "4000a019000c8015e03\n";
 
-// Puts a udevadm that does nothing first on the search path the daemon inherits: device detection
-// must not replay udev events on the test machine.
-class HarmlessUdevadm {
-public:
-    explicit HarmlessUdevadm(const fs::path& dir)
-        : mPrevious(std::getenv("PATH") ? std::getenv("PATH") : "") {
-        fs::create_directories(dir);
-        const fs::path stub = dir / "udevadm";
-        std::ofstream(stub) << "#!/bin/sh\nexit 0\n";
-        fs::permissions(stub, fs::perms::owner_all);
-        setenv("PATH", (dir.string() + ":" + mPrevious).c_str(), 1);
-    }
-    ~HarmlessUdevadm() { setenv("PATH", mPrevious.c_str(), 1); }
-    HarmlessUdevadm(const HarmlessUdevadm&) = delete;
-    HarmlessUdevadm& operator=(const HarmlessUdevadm&) = delete;
-
-private:
-    std::string mPrevious;
-};
-
 class DaemonWithPrinter : public testing::Test {
 protected:
     // The daemon runs from a private copy, so its "firmwares" and "resources" folders are the test's.
@@ -152,7 +132,6 @@ protected:
 
     MosquittoBroker broker;
     ScratchDir dir;
-    HarmlessUdevadm udevadm{fs::path(dir.path()) / "bin"};
     ElgSimulator sim;
     std::string binary;
     std::unique_ptr<MqttTestClient> observer;
