@@ -96,9 +96,10 @@ void Engine::setDriver(DriverPtr driver) {
     DriverPtr old;
     {
         std::lock_guard<std::mutex> lock(mDriverMutex);
+        // A driver may change the metrics file: the driverless reading is taken anew after it.
+        if (driver)
+            mFallbackMetrics.reset();
         old = std::exchange(mDriver, std::move(driver));
-        // A driver may change the metrics file; the driverless reading is taken anew after it.
-        mFallbackMetrics.reset();
     }
     // The old driver goes away here, outside the pointer's guard (or later, with the last worker
     // still using it).

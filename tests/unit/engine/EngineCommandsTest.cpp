@@ -1,6 +1,7 @@
 #include "EngineTestSupport.h"
 
 #include <future>
+#include <sys/stat.h>
 
 namespace engine_test {
 namespace {
@@ -50,6 +51,44 @@ TEST_F(EngineCommandsTest, MetricsWithoutDriverComeFromTheMetricsFile) {
     const auto metrics = e.getMetrics();
     EXPECT_TRUE(fs::exists(dir.path() / "metrics.json"));
     EXPECT_FALSE(metrics.getPrintFailure());
+}
+
+// Status requests arrive many times a second: without a driver the metrics file is read and
+// normalised once, not rewritten by every request or by every failed driver creation.
+TEST_F(EngineCommandsTest, DriverlessMetricsFileIsNotRewrittenByEveryRequest) {
+    auto& e = makeEngine();
+    factoryFails = true;
+    e.getMetrics();
+    const auto metricsFile = dir.path() / "metrics.json";
+    const auto written = fs::last_write_time(metricsFile);
+    struct stat before {};
+    ASSERT_EQ(::stat(metricsFile.c_str(), &before), 0);
+    for (int i = 0; i < 3; ++i) {
+        e.statusFunction();
+        e.getMetrics();
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(metricsFile.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
+    EXPECT_EQ(fs::last_write_time(metricsFile), written);
+}
+
+// Once a driver has existed it may have counted prints: the next driverless reading takes the file anew.
+TEST_F(EngineCommandsTest, DriverlessMetricsAreReadAgainAfterADriverExisted) {
+    auto& e = makeEngine();
+    factoryFails = true;
+    EXPECT_EQ(e.getMetrics().getPrintMetrics().at(Dispensers::PrintStatus::Ok), 0u);
+    factoryFails = false;
+    ASSERT_TRUE(pollUntilDriver());
+    {
+        Metrics onDisk("./metrics.json");
+        onDisk.pushPrintStatus(Dispensers::PrintStatus::Ok);
+    }
+    factoryFails = true;
+    device->statusError = true;
+    e.statusFunction();
+    ASSERT_FALSE(e.getModel());
+    EXPECT_EQ(e.getMetrics().getPrintMetrics().at(Dispensers::PrintStatus::Ok), 1u);
 }
 
 TEST_F(EngineCommandsTest, CommandsReachTheDriver) {
