@@ -7,7 +7,8 @@
 // Every line carries the seconds elapsed since open() and, with colour on, ANSI colour escapes.
 class Log {
 public:
-    enum Level { Error = 0, Warning = 1, Info = 2, Debug = 3 };
+    // Fixed underlying type: values outside the four levels are valid and handled (e.g. level 7).
+    enum Level : int { Error = 0, Warning = 1, Info = 2, Debug = 3 };
 
     static void open(const char* name, bool stdErr, bool color);
     static void close();

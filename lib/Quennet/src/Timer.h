@@ -19,7 +19,7 @@ class Timer {
     struct State;
 
 public:
-    enum Type { SingleShot = 0, Periodic = 1 };
+    enum Type : int { SingleShot = 0, Periodic = 1 };
 
     explicit Timer(Type type);
     Timer(Type type, void (*callback)(void*), void* userData);
