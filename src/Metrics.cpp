@@ -70,15 +70,9 @@ Metrics::Metrics(std::string path) : path(std::move(path)) {
     }
 }
 
-// A copy is a snapshot: it has no file of its own and never writes one.
-Metrics::Metrics(const Metrics& other) {
-    std::lock_guard<std::mutex> lock(other.mMutex);
-    counters = other.counters;
-    monotonic = other.monotonic;
-    offlineAfterFailures = other.offlineAfterFailures;
-    clearAfterConsecutiveSuccess = other.clearAfterConsecutiveSuccess;
-    markedEmpty = other.markedEmpty;
-    consecutiveSuccesses = other.consecutiveSuccesses;
+// A copy is a snapshot: it has no file of its own (empty path) and never writes one.
+Metrics::Metrics(const Metrics& other) : Metrics(std::string()) {
+    *this = other;
 }
 
 // Takes over the counts but keeps this object's own file; nothing is written.
