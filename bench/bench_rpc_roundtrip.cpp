@@ -22,6 +22,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -177,13 +178,17 @@ public:
         }
     }
     ~Child() { stop(SIGKILL); }
-    void stop(int sig) {
+    // Stops the process and returns the CPU time (user + system, seconds) it used in all.
+    double stop(int sig) {
         if (mPid <= 0)
-            return;
+            return 0;
         kill(mPid, sig);
         int status = 0;
-        waitpid(mPid, &status, 0);
+        rusage usage{};
+        wait4(mPid, &status, 0, &usage);
         mPid = -1;
+        auto seconds = [](const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; };
+        return seconds(usage.ru_utime) + seconds(usage.ru_stime);
     }
 
 private:
@@ -324,7 +329,7 @@ int main(int argc, char** argv) {
         const Samples samples = measure(requester, count);
         const auto bare = percentiles(samples.bare);
         const auto daemonStats = percentiles(samples.daemon);
-        daemon.stop(SIGTERM);
+        const double daemonCpu = daemon.stop(SIGTERM);
 
         std::string extra;
         for (std::size_t i = 5; i < daemonArgs.size(); ++i)
@@ -342,6 +347,8 @@ int main(int argc, char** argv) {
                     daemonStats.p99 / bare.p99);
         std::printf("difference      p50 %8.3f ms   p99 %8.3f ms\n", daemonStats.p50 - bare.p50,
                     daemonStats.p99 - bare.p99);
+        std::printf("daemon CPU      %8.1f us per request (%.3f s for the whole run, start-up included)\n",
+                    daemonCpu * 1e6 / (count + kWarmup), daemonCpu);
         requester.disconnect()->wait();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench failed: %s\n", e.what());
