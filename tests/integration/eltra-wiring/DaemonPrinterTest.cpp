@@ -5,13 +5,11 @@
 #include "MosquittoBroker.h"
 #include "MqttTestClient.h"
 #include "S19.h"
-
-#include "dispensers/eltra/Firmware.h"
+#include "SimulatedPrinter.h"
 
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -113,23 +111,6 @@ protected:
         return packets;
     }
 
-    static std::vector<std::string> hexPackets(const std::string& image) {
-        zelmo::Corvane::Dispensers::EltraSistemi::Firmware firmware;
-        std::vector<std::string> packets;
-        if (!firmware.open(image))
-            return packets;
-        for (const auto& packet : firmware.bytes()) {
-            std::string hex;
-            for (const uint8_t byte : packet) {
-                char text[4];
-                std::snprintf(text, sizeof(text), "%02x", byte);
-                hex += text;
-            }
-            packets.push_back(hex);
-        }
-        return packets;
-    }
-
     MosquittoBroker broker;
     ScratchDir dir;
     ElgSimulator sim;
@@ -161,7 +142,7 @@ TEST_F(DaemonWithPrinter, PrintRequestsArePrintedAndCounted) {
 
 TEST_F(DaemonWithPrinter, FirmwareUpgradeRequestStreamsProgressAndCompletes) {
     const std::string image = dir.file("image.s19");
-    wiring::S19().realistic(60).save(image);
+    S19().realistic(60).save(image);
     startDaemon();
     waitForPrinter();
     sim.clear();
@@ -212,7 +193,7 @@ TEST_F(DaemonWithPrinter, FirmwareInItsFolderIsInstalledAtFirstStart) {
     const fs::path firmwares = fs::path(dir.path()) / "firmwares";
     fs::create_directories(firmwares);
     const fs::path image = firmwares / "release-2.s19";
-    wiring::S19().realistic(30).save(image.string());
+    S19().realistic(30).save(image.string());
     const auto expected = hexPackets(image.string());
 
     startDaemon();

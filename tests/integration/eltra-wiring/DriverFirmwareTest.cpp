@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-using namespace wiring;
+using namespace corvane::test;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -38,20 +38,6 @@ protected:
         return packets;
     }
 
-    static std::vector<std::string> hexPackets(const Firmware& firmware) {
-        std::vector<std::string> packets;
-        for (const auto& packet : firmware.bytes()) {
-            std::string hex;
-            for (const uint8_t byte : packet) {
-                char text[4];
-                std::snprintf(text, sizeof(text), "%02x", byte);
-                hex += text;
-            }
-            packets.push_back(hex);
-        }
-        return packets;
-    }
-
     std::string image;
     Firmware firmware;
     Emissions progress;
@@ -65,7 +51,7 @@ TEST_F(FirmwareUpgrade, RunsThroughTheBootLoaderAndRestartsTheDriver) {
     EXPECT_TRUE(driver->isRunning());
     EXPECT_TRUE(driver->getStatus());
     EXPECT_THAT(records("boot "), ::testing::Contains("boot erase"));
-    EXPECT_EQ(packetsSent(), hexPackets(firmware));
+    EXPECT_EQ(packetsSent(), hexPackets(image));
     EXPECT_EQ(packetsSent().size(), 41u); // the record above 0x7FFF is left out
     EXPECT_THAT(pauses.taken(), ElementsAre(3000, 500, 3000, 4000));
 
@@ -98,7 +84,7 @@ TEST_F(FirmwareUpgrade, SecondUpgradeStartsItsProgressAgain) {
     ASSERT_EQ(values.size(), 2 * first);
     EXPECT_FLOAT_EQ(values[first], 0.0f);
     EXPECT_FLOAT_EQ(values.back(), 100.0f);
-    EXPECT_EQ(packetsSent(), hexPackets(firmware));
+    EXPECT_EQ(packetsSent(), hexPackets(image));
 }
 
 TEST_F(FirmwareUpgrade, ExpectedCrcMismatchIsRefusedBeforeTouchingThePrinter) {
@@ -153,7 +139,7 @@ TEST_P(BootLoaderGoesSilent, UpgradeTimesOutAndTheDriverCanStartAgain) {
     EXPECT_TRUE(driver->getStatus());
     sim.clear();
     EXPECT_EQ(driver->firmwareUpgrade(image, 0), std::error_code(ErrorCode::Success));
-    EXPECT_EQ(packetsSent(), hexPackets(firmware));
+    EXPECT_EQ(packetsSent(), hexPackets(image));
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, BootLoaderGoesSilent,
@@ -175,7 +161,7 @@ TEST_F(FirmwareUpgrade, PrinterAlreadyInItsBootLoaderIsUpgraded) {
     EXPECT_TRUE(driver->getStatus());
     for (const auto& frame : sim.frames())
         EXPECT_NE(frame.letter, '|');
-    EXPECT_EQ(packetsSent(), hexPackets(firmware));
+    EXPECT_EQ(packetsSent(), hexPackets(image));
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 #include <optional>
 #include <stdexcept>
 
-using namespace wiring;
+using namespace corvane::test;
 using ::testing::HasSubstr;
 using zelmo::Corvane::ErrorCode;
 using zelmo::Corvane::Status;

@@ -5,7 +5,7 @@
 
 #include <gmock/gmock.h>
 
-using namespace wiring;
+using namespace corvane::test;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using zelmo::Corvane::ErrorCode;

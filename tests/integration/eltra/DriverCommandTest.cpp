@@ -1,4 +1,4 @@
-#include "DriverFixture.h"
+#include "SimulatedPrinter.h"
 
 #include "ErrorCode.h"
 
@@ -6,7 +6,8 @@
 
 #include <thread>
 
-using namespace eltratest;
+using namespace corvane::test;
+using DriverOnSimulator = SimulatedPrinter;
 using zelmo::Corvane::ErrorCode;
 using namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191;
 using ::testing::HasSubstr;
@@ -95,14 +96,14 @@ TEST_F(DriverOnSimulator, ModeSwitchRefusedIsReported) {
     sim.command("nak 15");
     captureLog();
     EXPECT_EQ(driver->setOperationalMode(Normal), ErrorCode::ModuleFailedToAcknowledge);
-    EXPECT_THAT(captured(), HasSubstr("Could not set device mode: ModuleFailedToAcknowledge"));
+    EXPECT_THAT(capturedLog(), HasSubstr("Could not set device mode: ModuleFailedToAcknowledge"));
 }
 
 TEST_F(DriverOnSimulator, RefusalByteGivesModuleFailedToAcknowledge) {
     sim.command("nak 15");
     captureLog();
     EXPECT_EQ(driver->dispose(), ErrorCode::ModuleFailedToAcknowledge);
-    const std::string log = captured();
+    const std::string log = capturedLog();
     EXPECT_THAT(log, HasSubstr("ACK failed. received: 21"));
     EXPECT_THAT(log, HasSubstr("Wrapper thread was done. joining..."));
 }
@@ -111,7 +112,7 @@ TEST_F(DriverOnSimulator, NoAcknowledgeWithinLinkRetriesGivesModuleFailedToAckno
     sim.command("noack");
     captureLog();
     EXPECT_EQ(driver->eject(), ErrorCode::ModuleFailedToAcknowledge);
-    EXPECT_THAT(captured(), HasSubstr("ACK failed. received: -2"));
+    EXPECT_THAT(capturedLog(), HasSubstr("ACK failed. received: -2"));
 }
 
 TEST_F(DriverOnSimulator, AcknowledgeLimitGivesTimeoutAndWorkerEndsByItself) {
@@ -123,7 +124,7 @@ TEST_F(DriverOnSimulator, AcknowledgeLimitGivesTimeoutAndWorkerEndsByItself) {
     const int threadsBefore = threadCount();
     captureLog();
     EXPECT_EQ(driver->dispose(), ErrorCode::Timeout);
-    const std::string log = captured();
+    const std::string log = capturedLog();
     EXPECT_THAT(log, HasSubstr("ACK timed-out"));
     EXPECT_THAT(log, HasSubstr("Wrapper thread was not done. Killing!"));
     EXPECT_EQ(threadCount(), threadsBefore);
@@ -141,7 +142,7 @@ TEST_F(DriverOnSimulator, AcknowledgedButSilentPrinterGivesTimeoutAfterReplyLimi
     const int threadsBefore = threadCount();
     captureLog();
     EXPECT_EQ(driver->eject(), ErrorCode::Timeout);
-    const std::string log = captured();
+    const std::string log = capturedLog();
     EXPECT_THAT(log, HasSubstr("Reply timed-out"));
     EXPECT_THAT(log, HasSubstr("Wrapper thread was not done. Killing!"));
     EXPECT_EQ(threadCount(), threadsBefore);
@@ -181,7 +182,7 @@ TEST_F(DriverOnSimulator, EndlessDlesGiveTimeoutAfterReplyLimit) {
     sim.command("dles -1");
     captureLog();
     EXPECT_EQ(driver->dispose(), ErrorCode::Timeout);
-    const std::string log = captured();
+    const std::string log = capturedLog();
     EXPECT_THAT(log, HasSubstr("Reply timed-out"));
     EXPECT_THAT(log, HasSubstr("WaitCallback: Wait"));
 }
@@ -191,7 +192,7 @@ TEST_F(DriverOnSimulator, ExhaustedLinkPollsGiveTimeout) {
     sim.command("dles -1");
     captureLog();
     EXPECT_EQ(driver->dispose(), ErrorCode::Timeout);
-    EXPECT_THAT(captured(), HasSubstr("WaitCallback: Error(-2)"));
+    EXPECT_THAT(capturedLog(), HasSubstr("WaitCallback: Error(-2)"));
 }
 
 TEST_F(DriverOnSimulator, WrongEchoGivesUnknownError) {
@@ -204,7 +205,7 @@ TEST_F(DriverOnSimulator, GarbageAnswerGivesMalformedResponse) {
     sim.command("garbage");
     captureLog();
     EXPECT_EQ(driver->eject(), ErrorCode::MalformedResponse);
-    EXPECT_THAT(captured(), HasSubstr("WaitCallback: Error(-1)"));
+    EXPECT_THAT(capturedLog(), HasSubstr("WaitCallback: Error(-1)"));
 }
 
 TEST_F(DriverOnSimulator, WrongReplyLrcIsAccepted) {
@@ -222,7 +223,7 @@ TEST_F(DriverOnSimulator, ExecuteLogsEveryCommandButStatus) {
     std::string response, code;
     EXPECT_FALSE(driver->execute(response, code, 'y', "530001"));
     ASSERT_TRUE(driver->getStatus());
-    const std::string log = captured();
+    const std::string log = capturedLog();
     EXPECT_THAT(log,
                 HasSubstr("[EltraSistemi::ELG150191::Driver] Sending command 'y' [79 ] with data '530001' "
                           "[35 33 30 30 30 31 ]"));
@@ -292,7 +293,7 @@ TEST_F(DriverOnSimulator, JammedFlagStaysUntilCleared) {
 TEST_F(DriverOnSimulator, EjectSuccessIsLogged) {
     captureLog();
     EXPECT_FALSE(driver->eject());
-    const std::string log = captured();
+    const std::string log = capturedLog();
     EXPECT_THAT(log, HasSubstr("Ejecting paper ticket..."));
     EXPECT_THAT(log, HasSubstr("Ticket ejected successfully"));
 }

@@ -1,10 +1,11 @@
-#include "DriverFixture.h"
+#include "SimulatedPrinter.h"
 
 #include "ErrorCode.h"
 
 #include <gmock/gmock.h>
 
-using namespace eltratest;
+using namespace corvane::test;
+using DriverOnSimulator = SimulatedPrinter;
 using ::testing::HasSubstr;
 using zelmo::Corvane::ErrorCode;
 
@@ -73,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DriverOnSimulator, ShortParameterIsRefusedWithWarning) {
     captureLog();
     EXPECT_FALSE(driver->setConfig({{"params", {"12345"}}}));
-    EXPECT_THAT(captured(), HasSubstr("param size not 6: '12345'"));
+    EXPECT_THAT(capturedLog(), HasSubstr("param size not 6: '12345'"));
     EXPECT_EQ(driver->setFirmwareParameter("1234567"), ErrorCode::MalformedRequest);
 }
 
@@ -97,7 +98,7 @@ TEST_F(DriverOnSimulator, NonTextParameterThrowsAfterEarlierOnesWereSent) {
 TEST_F(DriverOnSimulator, UnknownQrLevelIsStoredAndWarned) {
     captureLog();
     EXPECT_FALSE(driver->setConfig({{"qrEcc", "medium"}}));
-    EXPECT_THAT(captured(), HasSubstr("Unknown QrEcc level 'medium', using default high"));
+    EXPECT_THAT(capturedLog(), HasSubstr("Unknown QrEcc level 'medium', using default high"));
     EXPECT_EQ(driver->getConfig()["qrEcc"], "medium");
 }
 

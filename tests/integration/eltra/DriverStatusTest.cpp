@@ -1,4 +1,4 @@
-#include "DriverFixture.h"
+#include "SimulatedPrinter.h"
 
 #include "ErrorCode.h"
 #include "Helpers.h"
@@ -6,27 +6,14 @@
 
 #include <gmock/gmock.h>
 
-#include <fstream>
-#include <sstream>
-
-using namespace eltratest;
+using namespace corvane::test;
+using DriverOnSimulator = SimulatedPrinter;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using zelmo::Corvane::ErrorCode;
 using zelmo::Corvane::Status;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
 
 class StatusQuery : public DriverOnSimulator {
 protected:
@@ -109,7 +96,7 @@ TEST_F(StatusQuery, FirstQueryNeverReportsReload) {
     captureLog();
     status("000000011");
     status("000000011");
-    EXPECT_THAT(captured(), Not(HasSubstr("Reel loaded")));
+    EXPECT_THAT(capturedLog(), Not(HasSubstr("Reel loaded")));
 }
 
 TEST_F(StatusQuery, ReloadClearsMetricsOnce) {
@@ -117,7 +104,7 @@ TEST_F(StatusQuery, ReloadClearsMetricsOnce) {
     captureLog();
     status("000000000");
     status("000000000");
-    const std::string log = captured();
+    const std::string log = capturedLog();
     const auto first = log.find("Reel loaded, clearing metrics...");
     ASSERT_NE(first, std::string::npos);
     EXPECT_EQ(log.find("Reel loaded", first + 1), std::string::npos);
@@ -128,7 +115,7 @@ TEST_F(StatusQuery, ReloadMemoryIsSharedByDrivers) {
     restart(fastTiming());
     captureLog();
     status("000000000");
-    EXPECT_THAT(captured(), HasSubstr("Reel loaded, clearing metrics..."));
+    EXPECT_THAT(capturedLog(), HasSubstr("Reel loaded, clearing metrics..."));
 }
 
 TEST_F(StatusQuery, ShortReplyIsAnError) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
-namespace wiring {
+namespace corvane::test {
 
 namespace {
 
@@ -57,15 +57,34 @@ S19& S19::realistic(std::size_t count) {
     return *this;
 }
 
+S19& S19::contiguous(std::size_t count) {
+    constexpr std::size_t kDataBytes = 32;
+    constexpr uint32_t kImageBytes = 0x14000; // pages 0xFA-0xFE
+    for (std::size_t k = 0; k < count; ++k) {
+        std::vector<uint8_t> data(kDataBytes);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<uint8_t>(k * 31 + i * 7);
+        const uint32_t offset = static_cast<uint32_t>((k * kDataBytes) % kImageBytes);
+        s2(((0xFA + offset / 0x4000) << 16) | (offset % 0x4000), data);
+    }
+    return *this;
+}
+
+std::vector<std::string> S19::lines() const {
+    std::vector<std::string> lines = mLines;
+    lines.push_back("S9030000FC");
+    return lines;
+}
+
 std::string S19::text() const {
     std::string text;
-    for (const auto& line : mLines)
+    for (const auto& line : lines())
         text += line + "\n";
-    return text + "S9030000FC\n";
+    return text;
 }
 
 void S19::save(const std::string& path) const {
     std::ofstream(path) << text();
 }
 
-} // namespace wiring
+} // namespace corvane::test

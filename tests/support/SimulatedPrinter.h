@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -15,12 +16,13 @@
 #include <string>
 #include <vector>
 
-namespace wiring {
+namespace corvane::test {
 
 using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Driver;
 using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Timing;
 
-// A fresh working directory for the files the driver keeps there (metrics, last tickets, link log).
+// The driver writes its metrics, last-tickets file and link debug log to the working directory:
+// every test runs in a fresh one.
 class WorkDir {
 public:
     WorkDir();
@@ -60,15 +62,26 @@ std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& text);
 std::vector<uint8_t> fromHex(const std::string& text);
 
-// The driver started against the printer simulator, with quick polling, short byte limits and
-// recorded pauses.
+// The boot-loader packets of an S-record file as lower-case hex, one string per packet, the way the
+// simulator records them. Throws std::runtime_error when the file does not open.
+std::vector<std::string> hexPackets(const std::string& image);
+
+// Limits for tests that do not provoke a time-out: production limits, faster polling.
+Timing fastTiming();
+
+// Threads of this process.
+int threadCount();
+
+// The driver started against the printer simulator, with quick polling and recorded pauses.
 class SimulatedPrinter : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
+    // fastTiming() with generous boot-loader and font limits and the pauses recorded in `pauses`.
     Timing timing();
     void restart();
+    // Restarts the driver with other limits.
     void restart(const Timing& timing);
     // Standard error (with the process log mirrored at debug level) from now on.
     void captureLog();
@@ -85,4 +98,4 @@ private:
     bool mCapturing = false;
 };
 
-} // namespace wiring
+} // namespace corvane::test

@@ -1,14 +1,18 @@
 #include "SimulatedPrinter.h"
 
+#include "dispensers/eltra/Firmware.h"
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
-namespace wiring {
+namespace corvane::test {
 
 WorkDir::WorkDir() {
-    char pattern[] = "/tmp/eltra-wiring-XXXXXX";
+    char pattern[] = "/tmp/simulated-printer-XXXXXX";
     if (mkdtemp(pattern) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     mPath = pattern;
@@ -62,10 +66,42 @@ std::vector<uint8_t> fromHex(const std::string& text) {
     return bytes;
 }
 
-Timing SimulatedPrinter::timing() {
+std::vector<std::string> hexPackets(const std::string& image) {
+    zelmo::Corvane::Dispensers::EltraSistemi::Firmware firmware;
+    if (!firmware.open(image))
+        throw std::runtime_error("cannot open firmware " + image);
+    std::vector<std::string> packets;
+    for (const auto& packet : firmware.bytes()) {
+        std::string hex;
+        for (const uint8_t byte : packet) {
+            char text[4];
+            std::snprintf(text, sizeof(text), "%02x", byte);
+            hex += text;
+        }
+        packets.push_back(hex);
+    }
+    return packets;
+}
+
+Timing fastTiming() {
     Timing t;
     t.pollIntervalMs = 10;
     t.readTimeoutMs = 200;
+    return t;
+}
+
+int threadCount() {
+    // A sanitizer runtime starts its own helper thread with the first thread the process creates;
+    // create one first so that helper is already counted and only the driver's threads make a difference.
+    std::thread([] {}).join();
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
+Timing SimulatedPrinter::timing() {
+    Timing t = fastTiming();
     // Generous: only the tests of a silent printer wait them out, and they shorten them.
     t.bootLoaderReadLimit = std::chrono::milliseconds(5000);
     t.fontAckLimit = std::chrono::milliseconds(10000);
@@ -74,7 +110,7 @@ Timing SimulatedPrinter::timing() {
 }
 
 void SimulatedPrinter::SetUp() {
-    Log::open("eltra-wiring-tests", true, false);
+    Log::open("simulated-printer-tests", true, false);
     Log::setLevel(Log::Debug);
     Driver::forgetReelLevels();
     restart();
@@ -114,4 +150,4 @@ std::vector<std::string> SimulatedPrinter::records(const std::string& prefix) {
     return lines;
 }
 
-} // namespace wiring
+} // namespace corvane::test
