@@ -2,48 +2,26 @@
 // packets and the CRC16 of the flash image. Reported per record so it can be set against the serial
 // time of one packet (37 bytes at 115200 baud is about 3.2 ms).
 #include "Log.h"
+#include "S19.h"
 #include "dispensers/eltra/Firmware.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+using corvane::test::S19;
 using zelmo::Corvane::Dispensers::EltraSistemi::Firmware;
 
 constexpr int kRecords = 800;
-constexpr int kDataBytes = 32;
 
-std::string hex(unsigned value, int digits) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof(buffer), "%0*X", digits, value);
-    return buffer;
-}
-
-// S2 records of 32 bytes laid out from page 0xFA on, as a linker would emit them.
+// S2 records of 32 bytes laid out from page 0xFA on, as a linker would emit them (25 KiB, no wrap).
 std::vector<std::string> makeLines() {
-    std::vector<std::string> lines = {"S00600004844521B"};
-    for (int i = 0; i < kRecords; ++i) {
-        const uint32_t offset = static_cast<uint32_t>(i * kDataBytes);
-        const uint32_t address = ((0xFA + offset / 0x4000) << 16) | (offset % 0x4000);
-        const unsigned count = 3 + kDataBytes + 1;
-        unsigned sum = count + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF);
-        std::string line = "S2" + hex(count, 2) + hex(address, 6);
-        for (int b = 0; b < kDataBytes; ++b) {
-            const unsigned byte = (static_cast<unsigned>(i) * 31 + static_cast<unsigned>(b) * 7) & 0xFF;
-            line += hex(byte, 2);
-            sum += byte;
-        }
-        lines.push_back(line + hex(~sum & 0xFF, 2));
-    }
-    lines.push_back("S804000000FB");
-    return lines;
+    return S19().contiguous(kRecords).lines();
 }
 
 std::string gPath;
@@ -112,11 +90,7 @@ int main(int argc, char** argv) {
     Log::setLevel(Log::Warning);
     gPath = (std::filesystem::temp_directory_path() / ("bench_firmware-" + std::to_string(getpid()) + ".s19"))
                 .string();
-    {
-        std::ofstream out(gPath);
-        for (const auto& line : makeLines())
-            out << line << '\n';
-    }
+    S19().contiguous(kRecords).save(gPath);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -3,6 +3,7 @@
 // need on a real 115200 baud line (10 bits per byte, both directions, since every packet waits for its
 // answer): the write path has to be bounded by the line, not by the code.
 #include "Log.h"
+#include "S19.h"
 #include "dispensers/eltra/Driver.h"
 #include "dispensers/eltra/Firmware.h"
 
@@ -11,9 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -23,39 +22,12 @@
 
 namespace {
 
+using corvane::test::S19;
 using zelmo::Corvane::Dispensers::EltraSistemi::Firmware;
 using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Driver;
 using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Timing;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-constexpr int kDataBytes = 32;
-
-std::string hex(unsigned value, int digits) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof(buffer), "%0*X", digits, value);
-    return buffer;
-}
-
-// S2 records of 32 bytes laid out from page 0xFA on, as a linker would emit them.
-void writeImage(const std::string& path, int records) {
-    std::ofstream out(path);
-    out << "S00600004844521B\n";
-    for (int i = 0; i < records; ++i) {
-        const uint32_t offset = static_cast<uint32_t>(i * kDataBytes) % 0x14000;
-        const uint32_t address = ((0xFA + offset / 0x4000) << 16) | (offset % 0x4000);
-        const unsigned count = 3 + kDataBytes + 1;
-        unsigned sum = count + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF);
-        std::string line = "S2" + hex(count, 2) + hex(address, 6);
-        for (int b = 0; b < kDataBytes; ++b) {
-            const unsigned byte = (static_cast<unsigned>(i) * 31 + static_cast<unsigned>(b) * 7) & 0xFF;
-            line += hex(byte, 2);
-            sum += byte;
-        }
-        out << line << hex(~sum & 0xFF, 2) << "\n";
-    }
-    out << "S804000000FB\n";
-}
 
 // The simulator program beside this benchmark's build tree, on a link in a private directory.
 class Simulator {
@@ -97,7 +69,8 @@ void BM_FirmwareUpgrade(benchmark::State& state) {
     const fs::path previous = fs::current_path();
     fs::current_path(dir); // the driver keeps its files in the working directory
     const std::string image = (dir / "image.s19").string();
-    writeImage(image, records);
+    // S2 records of 32 bytes laid out from page 0xFA on, as a linker would emit them.
+    S19().contiguous(static_cast<std::size_t>(records)).save(image);
 
     Firmware firmware;
     firmware.open(image);
