@@ -3,28 +3,12 @@
 #include "dispensers/eltra/Firmware.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace corvane::test {
-
-WorkDir::WorkDir() {
-    char pattern[] = "/tmp/simulated-printer-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    mPath = pattern;
-    mPrevious = std::filesystem::current_path();
-    std::filesystem::current_path(mPath);
-}
-
-WorkDir::~WorkDir() {
-    std::error_code ec;
-    std::filesystem::current_path(mPrevious, ec);
-    std::filesystem::remove_all(mPath, ec);
-}
 
 std::function<void(std::chrono::milliseconds)> PauseLog::sleeper() {
     return [this](std::chrono::milliseconds duration) {

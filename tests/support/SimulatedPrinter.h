@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ElgSimulator.h"
+#include "WorkDir.h"
 
 #include "Log.h"
 #include "dispensers/eltra/Driver.h"
@@ -20,21 +21,6 @@ namespace corvane::test {
 
 using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Driver;
 using zelmo::Corvane::Dispensers::EltraSistemi::ELG150191::Timing;
-
-// The driver writes its metrics, last-tickets file and link debug log to the working directory:
-// every test runs in a fresh one.
-class WorkDir {
-public:
-    WorkDir();
-    ~WorkDir();
-    WorkDir(const WorkDir&) = delete;
-    WorkDir& operator=(const WorkDir&) = delete;
-    const std::filesystem::path& path() const { return mPath; }
-
-private:
-    std::filesystem::path mPath;
-    std::filesystem::path mPrevious;
-};
 
 // Records the fixed pauses the driver asks for instead of sleeping through them.
 class PauseLog {

@@ -1,4 +1,5 @@
 #include "PtyPeer.h"
+#include "WorkDir.h"
 
 #include "ErrorCode.h"
 #include "dispensers/eltra/Config.h"
@@ -11,6 +12,7 @@
 
 using namespace zelmo::Corvane;
 using namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191;
+using corvane::test::WorkDir;
 
 namespace {
 
@@ -102,7 +104,7 @@ TEST(ElgConfig, CutOffsetTypes) {
 }
 
 TEST(ElgDriver, Identity) {
-    ScopedTempDir dir;
+    WorkDir dir;
     Driver driver("/dev/null-printer");
     EXPECT_EQ(driver.getManufacturer().value(), "EltraSistemi");
     EXPECT_EQ(driver.getModel().value(), "ELG150191");
@@ -113,7 +115,7 @@ TEST(ElgDriver, Identity) {
 }
 
 TEST(ElgDriver, StatusWithoutStartIsTimeoutAndSendsNothing) {
-    ScopedTempDir dir;
+    WorkDir dir;
     Driver driver("/dev/null-printer");
     const auto status = driver.getStatus();
     ASSERT_FALSE(status);
@@ -122,7 +124,7 @@ TEST(ElgDriver, StatusWithoutStartIsTimeoutAndSendsNothing) {
 }
 
 TEST(ElgDriver, StartOnMissingDeviceThrowsAndStaysStopped) {
-    ScopedTempDir dir;
+    WorkDir dir;
     Driver driver(dir.path().string() + "/no-such-tty");
     try {
         driver.start();
@@ -136,7 +138,7 @@ TEST(ElgDriver, StartOnMissingDeviceThrowsAndStaysStopped) {
 }
 
 TEST(ElgDriver, StartOnSilentDeviceThrowsInitialize) {
-    ScopedTempDir dir;
+    WorkDir dir;
     PtyPeer peer;
     Timing timing;
     timing.readTimeoutMs = 10;
@@ -151,13 +153,13 @@ TEST(ElgDriver, StartOnSilentDeviceThrowsInitialize) {
 }
 
 TEST(ElgDriver, DetectModeOnMissingDeviceIsCorrupted) {
-    ScopedTempDir dir;
+    WorkDir dir;
     Driver driver(dir.path().string() + "/no-such-tty");
     EXPECT_EQ(driver.detectOperationalMode(), Corrupted);
 }
 
 TEST(ElgDriver, CommandsBeforeStartFailWithoutHanging) {
-    ScopedTempDir dir;
+    WorkDir dir;
     Driver driver("/dev/null-printer");
     EXPECT_EQ(driver.dispose(), ErrorCode::ModuleFailedToAcknowledge);
     EXPECT_EQ(driver.getFirmwareVersion().error(), ErrorCode::ModuleFailedToAcknowledge);

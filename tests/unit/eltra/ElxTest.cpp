@@ -1,4 +1,5 @@
 #include "PtyPeer.h"
+#include "WorkDir.h"
 
 #include "dispensers/eltra/Elx.h"
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+using corvane::test::WorkDir;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
@@ -52,7 +54,7 @@ protected:
         return readFile(conf.log_name);
     }
 
-    ScopedTempDir dir;
+    WorkDir dir;
     PtyPeer peer;
     elx_conf conf{};
 };
@@ -364,7 +366,7 @@ TEST_F(ElxLink, AbandonDuringPollPauseEndsWait) {
 }
 
 TEST(ElxConf, DefaultsAndDebugLogInWorkingDirectory) {
-    ScopedTempDir dir;
+    WorkDir dir;
     elx_conf conf{};
     init_conf(&conf, 1);
     EXPECT_EQ(conf.poll_interval_ms, 200);
@@ -386,7 +388,7 @@ TEST(ElxConf, DefaultsAndDebugLogInWorkingDirectory) {
 }
 
 TEST(ElxConf, NoDebugMeansNoLogFile) {
-    ScopedTempDir dir;
+    WorkDir dir;
     elx_conf conf{};
     init_conf(&conf, 0);
     EXPECT_EQ(conf.log, nullptr);
@@ -395,7 +397,7 @@ TEST(ElxConf, NoDebugMeansNoLogFile) {
 }
 
 TEST(ElxConf, OpenFailureGivesMinusOne) {
-    ScopedTempDir dir;
+    WorkDir dir;
     elx_conf conf{};
     init_conf(&conf, 0);
     std::strcpy(conf.port, "/nonexistent/tty");
@@ -417,7 +419,7 @@ TEST(ElxConf, TimeStampAndVersion) {
 }
 
 TEST(ElxConf, LineSettingsAreRaw9600) {
-    ScopedTempDir dir;
+    WorkDir dir;
     PtyPeer peer;
     elx_conf conf{};
     init_conf(&conf, 0);

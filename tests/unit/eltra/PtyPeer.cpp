@@ -1,7 +1,6 @@
 #include "PtyPeer.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
@@ -50,21 +49,6 @@ std::vector<uint8_t> PtyPeer::received(std::size_t minimum) {
             return bytes;
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
-}
-
-ScopedTempDir::ScopedTempDir() {
-    char pattern[] = "/tmp/eltra-test-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    mPath = pattern;
-    mPrevious = std::filesystem::current_path();
-    std::filesystem::current_path(mPath);
-}
-
-ScopedTempDir::~ScopedTempDir() {
-    std::error_code ec;
-    std::filesystem::current_path(mPrevious, ec);
-    std::filesystem::remove_all(mPath, ec);
 }
 
 std::vector<uint8_t> replyFrame(char letter, const std::string& code, const std::string& data, bool goodLrc,

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,18 +23,6 @@ private:
     int mMaster = -1;
     int mSlave = -1;
     std::string mSlavePath;
-};
-
-// Runs a test in a fresh temporary directory (the link writes its debug log to the working directory).
-class ScopedTempDir {
-public:
-    ScopedTempDir();
-    ~ScopedTempDir();
-    const std::filesystem::path& path() const { return mPath; }
-
-private:
-    std::filesystem::path mPath;
-    std::filesystem::path mPrevious;
 };
 
 // A reply frame as the printer sends it, with a correct LRC unless told otherwise.
