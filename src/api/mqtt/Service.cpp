@@ -16,32 +16,29 @@ constexpr int kFarewellWaitMs = 1000;
 Service::Service(std::shared_ptr<Engine> engine) : Service(std::move(engine), DefaultRetryDelay) {}
 
 Service::Service(std::shared_ptr<Engine> engine, std::chrono::milliseconds retryDelay)
-    : Logger("MQTT::Service"), mEngine(std::move(engine)), mClient(this), mGuard(std::make_shared<Guard>()),
-      mRetries(retryDelay), mControl(std::chrono::milliseconds(0)) {
-    mGuard->service = this;
-    auto guard = mGuard;
+    : Logger("MQTT::Service"), mEngine(std::move(engine)), mClient(this),
+      mGate(std::make_shared<LifetimeGate<Service>>(this)), mRetries(retryDelay),
+      mControl(std::chrono::milliseconds(0)) {
+    auto gate = mGate;
 
-    const int metricsId = mEngine->metricsChanged.connect([guard] {
-        std::shared_lock<std::shared_mutex> lock(guard->mutex);
-        if (guard->service)
-            guard->service->onMetricsChanged();
+    const int metricsId = mEngine->metricsChanged.connect([gate] {
+        if (LifetimeGate<Service>::Pass service{*gate})
+            service->onMetricsChanged();
     });
     mSignalDisconnects.push_back(
         [engine = mEngine.get(), metricsId] { engine->metricsChanged.disconnect(metricsId); });
 
-    mEngine->addStatusCallback([guard](const Status& status) {
-        std::shared_lock<std::shared_mutex> lock(guard->mutex);
-        if (guard->service)
-            guard->service->statusCallback(status);
+    mEngine->addStatusCallback([gate](const Status& status) {
+        if (LifetimeGate<Service>::Pass service{*gate})
+            service->statusCallback(status);
     });
-    mEngine->addGetConfigCallback("mqtt", [guard]() -> json {
-        std::shared_lock<std::shared_mutex> lock(guard->mutex);
-        return guard->service ? guard->service->getConfigCallback() : json::object();
+    mEngine->addGetConfigCallback("mqtt", [gate]() -> json {
+        LifetimeGate<Service>::Pass service{*gate};
+        return service ? service->getConfigCallback() : json::object();
     });
-    mEngine->addSetConfigCallback("mqtt", [guard](json section) {
-        std::shared_lock<std::shared_mutex> lock(guard->mutex);
-        if (guard->service)
-            guard->service->setConfigCallback(section);
+    mEngine->addSetConfigCallback("mqtt", [gate](json section) {
+        if (LifetimeGate<Service>::Pass service{*gate})
+            service->setConfigCallback(section);
     });
 }
 
@@ -55,8 +52,7 @@ Service::~Service() {
             disconnect();
         mSignalDisconnects.clear();
     }
-    std::unique_lock<std::shared_mutex> lock(mGuard->mutex);
-    mGuard->service = nullptr;
+    mGate->close();
 }
 
 void Service::start() {
@@ -231,12 +227,11 @@ void Service::subscribeAll() {
 // per connection made so far.
 void Service::connectEngineHandlers() {
     std::call_once(mEngineHandlersOnce, [this] {
-        auto guard = mGuard;
-        auto forward = [guard](auto method) {
-            return [guard, method](auto... args) {
-                std::shared_lock<std::shared_mutex> lock(guard->mutex);
-                if (guard->service)
-                    (guard->service->*method)(args...);
+        auto gate = mGate;
+        auto forward = [gate](auto method) {
+            return [gate, method](auto... args) {
+                if (LifetimeGate<Service>::Pass service{*gate})
+                    ((*service).*method)(args...);
             };
         };
         Engine& engine = *mEngine;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Engine.h"
+#include "LifetimeGate.h"
 #include "Logger.h"
 #include "MQTTClient.h"
 #include "MQTTClientListener.h"
@@ -18,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -120,12 +120,6 @@ private:
     static const std::map<std::string, Handler> mSubscriptions;
     static const std::map<std::string, Handler> mRpcSubscriptions;
 
-    // Lets the callbacks registered with the engine outlive the service safely.
-    struct Guard {
-        std::shared_mutex mutex;
-        Service* service = nullptr;
-    };
-
     std::atomic<bool> mStarted{false};
     std::shared_ptr<Engine> mEngine;
     MQTTClient mClient;
@@ -144,7 +138,8 @@ private:
     // Undo the connections made to the engine's signals.
     std::mutex mConnectionsMutex;
     std::vector<std::function<void()>> mSignalDisconnects;
-    std::shared_ptr<Guard> mGuard;
+    // Shared with the callbacks registered with the engine, which may outlive the service.
+    std::shared_ptr<LifetimeGate<Service>> mGate;
     std::recursive_mutex mLifecycleMutex;
     // Last members: their threads end before anything they use goes away.
     // Reconnects and repeated subscriptions, after the retry delay.
