@@ -43,13 +43,6 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-std::vector<uint8_t> fromHex(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
 std::vector<std::string> hexPackets(const std::string& image) {
     zelmo::Corvane::Dispensers::EltraSistemi::Firmware firmware;
     if (!firmware.open(image))

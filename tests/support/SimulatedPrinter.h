@@ -46,7 +46,6 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& text);
-std::vector<uint8_t> fromHex(const std::string& text);
 
 // The boot-loader packets of an S-record file as lower-case hex, one string per packet, the way the
 // simulator records them. Throws std::runtime_error when the file does not open.
