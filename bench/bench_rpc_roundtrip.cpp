@@ -14,11 +14,11 @@
 // that namespace. Without the privilege, or with BENCH_MACHINE_SYSLOG set in the environment, the
 // daemon logs to whatever sink the machine has.
 
+#include "MosquittoBroker.h"
+
 #include <mqtt/async_client.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -48,33 +48,12 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using corvane::test::freeLoopbackPort;
+using corvane::test::loopbackPortOpen;
 constexpr const char* kBase = "zelmo/tvm/paperticket/dispenser";
 constexpr const char* kUser = "bench";
 constexpr const char* kPassword = "bench-password";
 constexpr int kWarmup = 100;
-
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool portOpen(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool open = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return open;
-}
 
 // A syslog stand-in: a datagram socket at `path` drained by a thread, counting the lines.
 class SyslogSink {
@@ -286,7 +265,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(pattern.data()))
         return 1;
     const std::string dir = pattern;
-    const int port = freePort();
+    const int port = freeLoopbackPort();
     const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
 
     int rc = 0;
@@ -299,7 +278,7 @@ int main(int argc, char** argv) {
                                                << "password_file " << dir << "/passwords\npersistence false\n"
                                                << "user root\n";
         Child broker({"/usr/sbin/mosquitto", "-c", dir + "/mosquitto.conf"}, dir, dir + "/broker.log");
-        for (int i = 0; i < 500 && !portOpen(port); ++i)
+        for (int i = 0; i < 500 && !loopbackPortOpen(port); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
         std::ofstream(dir + "/corvane.json") << R"({"mqtt":{"url":")" << url << R"(","username":")" << kUser
