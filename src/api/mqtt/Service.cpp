@@ -8,6 +8,8 @@
 
 namespace zelmo::Corvane::API::MQTT {
 
+thread_local bool Service::sHandlingRequest = false;
+
 namespace {
 // Longest wait for the farewell status to reach the broker before disconnecting.
 constexpr int kFarewellWaitMs = 1000;
@@ -78,9 +80,7 @@ void Service::stop() {
     mRetries.cancel();
     log(Log::Info, "Publishing last will...");
     try {
-        Message farewell;
-        getStatus(Message{}, farewell);
-        publish(farewell);
+        publishStatus(mEngine->getStatus(), 2);
         mClient.wait(kFarewellWaitMs);
     } catch (const std::exception& e) {
         log(Log::Error, "Farewell status failed: %s", e.what());
@@ -132,8 +132,13 @@ void Service::setConfigCallback(const json& section) {
         restart();
         return;
     }
-    // The change usually arrives on the MQTT callback thread, inside a request whose answer is still
-    // to be published: reconnect once that request has been handled.
+    // A change made by a request ("config/set") reconnects only once that request's answer is out:
+    // onMessageReceived schedules the restart when it is done. Any other change reconnects now, on
+    // the control thread.
+    if (sHandlingRequest) {
+        mRestartAfterRequest = true;
+        return;
+    }
     mControl.schedule([this] { restart(); });
 }
 
@@ -149,12 +154,21 @@ void Service::reconnect() {
 
 void Service::onConnected() {
     log(Log::Info, "Connected to MQTT Broker");
+    if (!mStarted) {
+        // stop() came while this connection was being made: it must not serve requests.
+        mClient.disconnect(0);
+        return;
+    }
     connectEngineHandlers();
     subscribeAll();
+    try {
+        publishStatus(mEngine->getStatus(), 2);
+    } catch (const std::exception& e) {
+        log(Log::Error, "Publishing state failed: %s", e.what());
+    }
     Message message;
     const Message none;
-    for (auto producer :
-         {&Service::getStatus, &Service::getConfig, &Service::getInfo, &Service::getMetrics}) {
+    for (auto producer : {&Service::getConfig, &Service::getInfo, &Service::getMetrics}) {
         try {
             message = Message{};
             (this->*producer)(none, message);

@@ -108,7 +108,9 @@ private:
     std::error_code onTollenStateMachine(const Message& request, Message& response);
 
     void dispatchRpc(const Message& request, Message& response);
+    json statusDevice(const Status& status) const;
     json statusDocument(const Status& status) const;
+    void publishStatus(const Status& status, int qos);
     void injectMetrics(json& device) const;
     void subscribeAll();
     void connectEngineHandlers();
@@ -134,6 +136,11 @@ private:
     std::uint8_t mResourceProgress = 0;
 
     std::atomic<bool> mInfoSent{false};
+    // Orders the retained status documents against the farewell.
+    std::mutex mStatusMutex;
+    // Set on the MQTT callback thread while it handles a request.
+    static thread_local bool sHandlingRequest;
+    std::atomic<bool> mRestartAfterRequest{false};
     std::once_flag mEngineHandlersOnce;
     // Undo the connections made to the engine's signals.
     std::mutex mConnectionsMutex;

@@ -92,6 +92,7 @@ void Service::onMessageReceived(const std::string& topic, const std::string& pay
     log(Log::Info, "%s message received (qos=%d): %s", retained ? "Retained" : "New", qos, topic.c_str());
     const Message request{removeBase(topic), payload, qos, retained};
     Message response;
+    sHandlingRequest = true;
     try {
         if (isRpc(request.topic)) {
             dispatchRpc(request, response);
@@ -113,6 +114,9 @@ void Service::onMessageReceived(const std::string& topic, const std::string& pay
         log(Log::Warning, "Command failed: %s, reason: %s", request.topic.c_str(), "unknown exception");
         publish(makeErrorMessage("unknown exception", topic));
     }
+    sHandlingRequest = false;
+    if (mRestartAfterRequest.exchange(false))
+        mControl.schedule([this] { restart(); });
 }
 
 void Service::dispatchRpc(const Message& request, Message& response) {

@@ -26,10 +26,22 @@ void Service::injectMetrics(json& device) const {
     device["printStats"] = counts.empty() ? json(nullptr) : countsToJson(counts);
 }
 
-Service::json Service::statusDocument(const Status& status) const {
+Service::json Service::statusDevice(const Status& status) const {
     json device = status.toJson();
     injectMetrics(device);
-    return json{{"device", device}, {"service", mStarted.load()}};
+    return device;
+}
+
+Service::json Service::statusDocument(const Status& status) const {
+    return json{{"device", statusDevice(status)}, {"service", mStarted.load()}};
+}
+
+// Every retained status goes through here. The started flag is read under the same lock the
+// farewell is published under, so no document saying "service": true can follow the farewell.
+void Service::publishStatus(const Status& status, int qos) {
+    const json device = statusDevice(status);
+    std::lock_guard<std::mutex> lock(mStatusMutex);
+    publish(Message{"status", toText(json{{"device", device}, {"service", mStarted.load()}}), qos, true});
 }
 
 std::error_code Service::getStatus(const Message&, Message& response) {
@@ -58,23 +70,30 @@ std::error_code Service::getMetrics(const Message&, Message& response) {
 
 void Service::statusCallback(const Status& status) {
     try {
-        publish(Message{"status", toText(statusDocument(status)), 0, true});
-        // The first status of the process comes with a driver: the info document has device data now.
-        if (!mInfoSent.exchange(true)) {
-            Message info;
-            getInfo(Message{}, info);
-            publish(info);
-        }
+        publishStatus(status, 0);
     } catch (const std::exception& e) {
         log(Log::Error, "Publishing status failed: %s", e.what());
+    }
+    // The first status of the process comes with a driver: the info document has device data now.
+    // Asking the engine for it takes the command lock, which this poll may still hold, so the
+    // question is asked from the control thread.
+    if (!mInfoSent.exchange(true)) {
+        mControl.schedule([this] {
+            try {
+                Message info;
+                getInfo(Message{}, info);
+                publish(info);
+            } catch (const std::exception& e) {
+                log(Log::Error, "Publishing info failed: %s", e.what());
+            }
+        });
     }
 }
 
 void Service::onMetricsChanged() {
     try {
+        publishStatus(mEngine->getStatus(), 2);
         Message message;
-        getStatus(Message{}, message);
-        publish(message);
         getMetrics(Message{}, message);
         publish(message);
     } catch (const std::exception& e) {
@@ -131,10 +150,13 @@ std::string Service::tollenStateMachineTopic() const {
 }
 
 std::error_code Service::onTollenStateMachine(const Message& request, Message&) {
-    json doc = json::parse(request.payload);
-    // Non-objects other than null throw the library's type error, which becomes an error report.
-    const json& message = doc["message"];
-    if (message.is_string() && message.get<std::string>() == kShutdown)
+    const json doc = json::parse(request.payload);
+    // Anything but an object, null included, is the library's type error and becomes an error report.
+    if (!doc.is_object())
+        throw json::type_error::create(
+            305, std::string("cannot use operator[] with a string argument with ") + doc.type_name(), &doc);
+    const auto message = doc.find("message");
+    if (message != doc.end() && message->is_string() && message->get<std::string>() == kShutdown)
         mEngine->park();
     return {};
 }
