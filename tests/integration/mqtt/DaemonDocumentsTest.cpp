@@ -1,5 +1,7 @@
 #include "DaemonFixture.h"
 
+#include <set>
+
 namespace corvane::test {
 namespace {
 
@@ -19,6 +21,43 @@ TEST_F(DaemonDocuments, PublishesTheFourStateDocumentsInOrderAfterConnecting) {
     EXPECT_EQ(observer->waitFor(topic("status"))->payload, noDriverStatus(true));
     EXPECT_EQ(observer->waitFor(topic("info"))->payload, NoDriverInfo);
     EXPECT_EQ(observer->waitFor(topic("metrics"))->payload, FreshMetrics);
+}
+
+// Seen by a client subscribed at qos 2, so the publication's own qos shows: the state documents go
+// out at qos 2, answers, error reports and events at qos 0; a client arriving later finds only the
+// state documents retained.
+TEST_F(DaemonDocuments, QualityOfServiceAndRetainFlagsPerKindOfMessage) {
+    writeConfig();
+    observe();
+    MqttTestClient full(broker.url(), "qos-2-observer");
+    ASSERT_TRUE(full.connect());
+    ASSERT_TRUE(full.subscribe(std::string(Base) + "/#", 2));
+    startDaemon();
+    ASSERT_TRUE(full.waitFor(topic("metrics"))) << daemon->log();
+
+    const auto from = full.mark();
+    EXPECT_EQ(rpc("status/get", "q1")["completed"], true);
+    ASSERT_TRUE(observer->publish(topic("config/set"), "not json"));
+    ASSERT_TRUE(full.waitFor(topic("error"), from));
+    ASSERT_TRUE(observer->publish(topic("status/get"), ""));
+    ASSERT_TRUE(full.waitFor(topic("status"), from));
+
+    for (const auto& m : full.all()) {
+        const std::string kind = m.topic.substr(std::string(Base).size() + 1);
+        const bool state = kind == "status" || kind == "config" || kind == "info" || kind == "metrics";
+        EXPECT_EQ(m.qos, state ? 2 : 0) << kind;
+    }
+
+    MqttTestClient late(broker.url(), "late-everything");
+    ASSERT_TRUE(late.connect());
+    ASSERT_TRUE(late.subscribe(std::string(Base) + "/#", 2));
+    ASSERT_TRUE(late.waitForCount(topic("metrics"), 1).size() == 1);
+    EXPECT_EQ(rpc("status/get", "q2")["completed"], true); // everything retained has arrived by now
+    std::set<std::string> kept;
+    for (const auto& m : late.all())
+        if (m.retained)
+            kept.insert(m.topic.substr(std::string(Base).size() + 1));
+    EXPECT_EQ(kept, (std::set<std::string>{"config", "info", "metrics", "status"}));
 }
 
 TEST_F(DaemonDocuments, DocumentsAreRetained) {
