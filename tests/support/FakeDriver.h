@@ -81,6 +81,7 @@ struct FakeDevice {
     nlohmann::json config = {{"speed", 1}};
     std::vector<nlohmann::json> receivedSections;
     std::vector<std::string> firmwarePaths;
+    std::vector<unsigned short> firmwareCrcs;
     std::vector<std::string> events;
 
     Gate printGate;
@@ -187,7 +188,7 @@ public:
             mDevice->config.update(section);
         return {};
     }
-    std::error_code firmwareUpgrade(const std::string& path, unsigned short) override {
+    std::error_code firmwareUpgrade(const std::string& path, unsigned short crc) override {
         mDevice->record("firmware-begin");
         mDevice->firmwareGate.pass();
         firmwareUpgradeProgress.emit(50.0f);
@@ -195,6 +196,7 @@ public:
         mDevice->record("firmware-end");
         std::lock_guard<std::mutex> lock(mDevice->mutex);
         mDevice->firmwarePaths.push_back(path);
+        mDevice->firmwareCrcs.push_back(crc);
         return mDevice->firmwareResult;
     }
     std::error_code loadResources(const Dispensers::EltraSistemi::Resources&) override {

@@ -142,6 +142,43 @@ TEST_F(ServiceWithDriver, ConfigAnswerIsPublishedBeforeTheRestart) {
               (std::vector<std::string>{"config", "farewell", "config", "info"}));
 }
 
+// The checksum of a firmware request: hexadecimal text, or a non-negative number taken as it is;
+// anything else counts as 0; only the low 16 bits reach the driver.
+TEST_F(ServiceWithDriver, FirmwareChecksumReachesTheDriver) {
+    start();
+    ASSERT_TRUE(waitForPayload("info", "FakeModel"));
+    const std::string image = dir.file("image.s19");
+    std::ofstream(image) << "S00600004844521B\n";
+
+    struct Case {
+        const char* crc16; // JSON text of the member, or nullptr for none
+        unsigned short expected;
+    };
+    const Case cases[] = {{R"("1a2b")", 0x1A2B},
+                          {"6699", 0x1A2B},
+                          {R"("0x1A2B")", 0x1A2B},
+                          {"74565", 0x2345},
+                          {R"("12345")", 0x2345},
+                          {"-5", 0},
+                          {"1.5", 0},
+                          {"true", 0},
+                          {nullptr, 0}};
+    int id = 0;
+    for (const Case& c : cases) {
+        std::string payload = R"({"firmware":")" + image + "\"";
+        if (c.crc16)
+            payload += std::string(R"(,"crc16":)") + c.crc16;
+        payload += "}";
+        const std::string requestId = "crc" + std::to_string(++id);
+        const auto from = observer->mark();
+        EXPECT_EQ(rpc("firmwareUpgrade", requestId, payload)["completed"], true) << payload;
+        ASSERT_TRUE(observer->waitFor(topic("firmwareUpgrade/finished/" + requestId), from)) << payload;
+        std::lock_guard<std::mutex> lock(device->mutex);
+        ASSERT_EQ(device->firmwareCrcs.size(), static_cast<std::size_t>(id));
+        EXPECT_EQ(device->firmwareCrcs.back(), c.expected) << payload;
+    }
+}
+
 TEST_F(ServiceWithDriver, TollenShutdownParksTheDispenser) {
     std::ofstream(dir.file("corvane.json")) << json{
         {"statusPeriod", 50},
