@@ -49,6 +49,14 @@ std::error_code Driver::setFirmwareParameter(const std::string& param) {
         log(Log::Warning, "param size not 6: '%s'", param.c_str());
         return ErrorCode::MalformedRequest;
     }
+    // The parameter goes into the link frame as it is: a control byte would end the frame early.
+    for (const char c : param) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            log(Log::Warning, "param carries a control character: refused");
+            return ErrorCode::MalformedRequest;
+        }
+    }
     std::string response;
     std::string code;
     if (const std::error_code ec = execute(response, code, 'y', param))

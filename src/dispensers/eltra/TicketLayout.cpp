@@ -59,9 +59,17 @@ bool appendField(const json& value, int64_t offset, int width, std::string& line
     return true;
 }
 
-// The layout is line based: content carrying a newline would split its element and start a forged one.
-bool carriesNewline(const std::string& text) {
-    return text.find('\n') != std::string::npos;
+// The layout is line based and travels inside one link frame: a newline would split its element and
+// start a forged one, and any other control byte (ETX, EOT, STX...) would end the frame early and let
+// the rest pass as a command of its own.
+bool carriesControl(const std::string& text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
 }
 
 enum class Orientation { Portrait, Back, Left, Right };
@@ -165,7 +173,7 @@ std::error_code TicketLayout::textToStr(const json& data, std::string& out) cons
     const bool convert = rightToLeft || (mCcsid == 813 && font <= 2);
     const std::string& utf8 = data.at("text").get_ref<const std::string&>();
     const std::string text = convert ? Helpers::utf8ToIbmCcsid(utf8, mCcsid) : utf8;
-    if (carriesNewline(text)) {
+    if (carriesControl(text)) {
         return ErrorCode::MalformedRequest;
     }
 
@@ -209,7 +217,7 @@ std::error_code TicketLayout::barcodeToStr(const json& data, std::string& out) c
         return ec;
     }
     const std::string content = data.at("barcode").get<std::string>();
-    if (carriesNewline(content)) {
+    if (carriesControl(content)) {
         return ErrorCode::MalformedRequest;
     }
     out = line + content;
@@ -228,7 +236,7 @@ std::error_code TicketLayout::qrToStr(const json& data, std::string& out) const 
     }
     const int64_t version = hasNumber(data, "version") ? wholeNumber(data.at("version")) : 6;
     const std::string content = data.at("qr").get<std::string>();
-    if (carriesNewline(content)) {
+    if (carriesControl(content)) {
         return ErrorCode::MalformedRequest;
     }
 

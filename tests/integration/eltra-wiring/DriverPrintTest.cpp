@@ -205,6 +205,38 @@ TEST_F(DriverPrint, RequestErrorsSendNothing) {
         EXPECT_EQ(n, 0u) << zelmo::Corvane::Dispensers::toStr(status);
 }
 
+// Each content field goes into the link frame as it is: a control byte would end the frame early and
+// let the rest of the field reach the printer as a command of its own.
+TEST_F(DriverPrint, ControlCharactersInContentAreRefusedAndNothingIsSent) {
+    const std::vector<char> controls = {'\x00', '\x01', '\x02', '\x03', '\x04', '\x06', '\x10',
+                                        '\x12', '\x15', '\x1B', '\x1F', '\x7F', '\r',   '\t'};
+    const std::size_t before = sim.frames().size();
+    for (const char control : controls) {
+        const std::string content = std::string("12") + control + "\x12\x02" + "\x1f|";
+        const std::vector<json> tickets = {
+            {{{"type", "text"}, {"data", {{"font", 2}, {"xpos", 0}, {"ypos", 0}, {"text", content}}}}},
+            {{{"type", "barcode"},
+              {"data", {{"code", "128B"}, {"xpos", 0}, {"ypos", 0}, {"height", 1}, {"barcode", content}}}}},
+            {{{"type", "qr"}, {"data", {{"xpos", 0}, {"ypos", 0}, {"qr", content}}}}},
+        };
+        for (const auto& ticket : tickets)
+            EXPECT_EQ(driver->print(ticket), ErrorCode::MalformedRequest)
+                << "byte " << static_cast<int>(control) << " in " << ticket.dump();
+    }
+    EXPECT_EQ(sim.frames().size(), before) << "no frame of any kind reached the printer";
+    for (const auto& [status, n] : driver->getMetrics().getPrintMetrics())
+        EXPECT_EQ(n, 0u) << zelmo::Corvane::Dispensers::toStr(status);
+}
+
+TEST_F(DriverPrint, PrintableAndHighBytesStillPrint) {
+    const json ticket = {
+        {{"type", "text"}, {"data", {{"font", 2}, {"xpos", 0}, {"ypos", 0}, {"text", "~ \xc3\xa9 !"}}}}};
+    EXPECT_EQ(driver->print(ticket), ErrorCode::Success);
+    const auto frames = layoutFrames(sim);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].data, "1020000000000001~ \xc3\xa9 !\n");
+}
+
 TEST_F(DriverPrint, UnknownSymbologyThrowsBeforeAnythingIsSent) {
     const json ticket = json::parse(
         R"([{"type": "barcode", "data": {"code": "UPC", "xpos": 0, "ypos": 0, "height": 1, "barcode": "1"}}])");

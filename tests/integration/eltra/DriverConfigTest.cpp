@@ -71,6 +71,28 @@ INSTANTIATE_TEST_SUITE_P(
                     {'I', "07"}}}),
     [](const ::testing::TestParamInfo<ConfigCase>& info) { return std::string(info.param.name); });
 
+// A parameter goes into the link frame as it is: a control byte would end the frame early.
+TEST_F(DriverOnSimulator, ParameterWithControlCharacterIsRefusedAndNotSent) {
+    const std::vector<std::string> params = {std::string("AB\x03"
+                                                         "0\x04"
+                                                         "1",
+                                                         6),
+                                             std::string("\0"
+                                                         "00001",
+                                                         6),
+                                             "12\x02"
+                                             "34\x7f",
+                                             "1234\r\n",
+                                             "\x12"
+                                             "|0000"};
+    for (const auto& param : params) {
+        sim.clear();
+        EXPECT_EQ(driver->setFirmwareParameter(param), ErrorCode::MalformedRequest);
+        EXPECT_TRUE(sim.raw().empty()) << "nothing reaches the line";
+    }
+    EXPECT_EQ(driver->setFirmwareParameter("AB0001"), ErrorCode::Success);
+}
+
 TEST_F(DriverOnSimulator, ShortParameterIsRefusedWithWarning) {
     captureLog();
     EXPECT_FALSE(driver->setConfig({{"params", {"12345"}}}));
