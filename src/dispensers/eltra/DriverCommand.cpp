@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <termios.h>
 #include <vector>
 
 namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191 {
@@ -64,6 +65,10 @@ std::error_code Driver::waitAck(char command, const std::string& data) {
         int result = 0;
         {
             std::lock_guard<std::mutex> link(linkMutex);
+            // The first byte after the frame is taken as its acknowledge: a late answer of an exchange
+            // given up earlier must not be that byte.
+            if (conf.fd >= 0)
+                tcflush(conf.fd, TCIFLUSH);
             result = send_cmd(&cmd, &conf);
         }
         {

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <poll.h>
 #include <stdexcept>
+#include <thread>
+#include <unistd.h>
 
 using namespace zelmo::Corvane;
 using namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191;
@@ -150,6 +154,59 @@ TEST(ElgDriver, StartOnSilentDeviceThrowsInitialize) {
         EXPECT_STREQ(e.what(), "Failed to initialize device");
     }
     EXPECT_FALSE(driver.isConnected());
+}
+
+// Plays a printer that answers every poll with a ready reply and refuses every command frame (NAK).
+class RefusingPrinter {
+public:
+    explicit RefusingPrinter(PtyPeer& peer)
+        : mPeer(peer), mThread([this](std::stop_token stop) { run(stop); }) {}
+
+private:
+    void run(const std::stop_token& stop) {
+        bool escape = false;
+        bool inFrame = false;
+        while (!stop.stop_requested()) {
+            pollfd pfd{mPeer.master(), POLLIN, 0};
+            if (poll(&pfd, 1, 20) <= 0)
+                continue;
+            uint8_t buffer[256];
+            const ssize_t n = read(mPeer.master(), buffer, sizeof(buffer));
+            for (ssize_t i = 0; i < n; ++i) {
+                const uint8_t byte = buffer[i];
+                if (inFrame) {
+                    if (byte == 0x04) {
+                        inFrame = false;
+                        mPeer.send({0x15});
+                    }
+                } else if (escape && byte == 0x05) {
+                    mPeer.send(replyFrame(':', "000", ""));
+                } else if (escape && byte == 0x02) {
+                    inFrame = true;
+                }
+                escape = !inFrame && byte == 0x12;
+            }
+        }
+    }
+
+    PtyPeer& mPeer;
+    std::jthread mThread;
+};
+
+TEST(ElgDriver, InputQueuedBeforeACommandIsNotTakenAsItsAcknowledge) {
+    WorkDir dir;
+    PtyPeer peer;
+    RefusingPrinter printer(peer);
+    Timing timing;
+    timing.readTimeoutMs = 50;
+    timing.pollIntervalMs = 10;
+    Driver driver(peer.slavePath(), timing);
+    ASSERT_FALSE(driver.start());
+
+    // A late acknowledge of some exchange given up earlier waits on the line.
+    peer.send({0x06});
+    EXPECT_EQ(driver.dispose(), ErrorCode::ModuleFailedToAcknowledge);
+    driver.stop();
 }
 
 TEST(ElgDriver, DetectModeOnMissingDeviceIsCorrupted) {
