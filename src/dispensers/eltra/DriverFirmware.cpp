@@ -34,6 +34,11 @@ std::error_code Driver::firmwareUpgrade(const std::string& path, unsigned short 
             errno != 0 ? std::strerror(errno) : "malformed file");
         return ErrorCode::MalformedRequest;
     }
+    // Erasing the flash for an image with nothing to write would leave the printer without firmware.
+    if (firmware.bytes().empty()) {
+        log(Log::Error, "Firmware file '%s' holds no data records", path.c_str());
+        return ErrorCode::MalformedRequest;
+    }
     const unsigned crc = firmware.crc();
     log(Log::Info, "Calculated CRC16: %d [0x%04X]", crc, crc);
     if (expectedCrc != 0 && expectedCrc != crc) {

@@ -105,6 +105,31 @@ TEST_F(FirmwareUpgrade, UnreadableOrMalformedFileIsRefused) {
     EXPECT_TRUE(driver->isRunning());
 }
 
+// Files that open but hold nothing to write: erasing the flash for them would leave a dead printer.
+TEST_F(FirmwareUpgrade, ImageWithoutDataRecordsIsRefusedBeforeTouchingThePrinter) {
+    const std::vector<std::pair<const char*, std::string>> files = {
+        {"empty.s19", ""},
+        {"text.s19", "This is not a firmware image.\nJust some words.\n"},
+        {"header-only.s19", "S0030000FC\nS9030000FC\n"},
+        {"above-window.s19", "S1058000090968\n"},
+    };
+    for (const auto& [name, text] : files) {
+        writeFile(dir.path() / name, text);
+        Firmware parsed;
+        ASSERT_TRUE(parsed.open((dir.path() / name).string())) << name << " opens as an image";
+        ASSERT_TRUE(parsed.bytes().empty()) << name;
+        EXPECT_EQ(driver->firmwareUpgrade((dir.path() / name).string(), 0), ErrorCode::MalformedRequest)
+            << name;
+        EXPECT_EQ(driver->firmwareUpgrade((dir.path() / name).string(), parsed.crc()),
+                  ErrorCode::MalformedRequest)
+            << name;
+    }
+    EXPECT_TRUE(sim.frames().empty());
+    EXPECT_TRUE(records("boot ").empty());
+    EXPECT_TRUE(progress.values().empty());
+    EXPECT_TRUE(driver->isRunning());
+}
+
 TEST_F(FirmwareUpgrade, ReportedCrcMismatchIsLoggedButTheUpgradeIsDone) {
     sim.command("crc 1234");
     captureLog();
