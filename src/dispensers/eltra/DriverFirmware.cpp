@@ -154,7 +154,10 @@ std::error_code Driver::firmwareUpgrade(const std::string& path, unsigned short 
         return giveUp("no CRC16 reported");
     const unsigned reported = (static_cast<unsigned>(*high) << 8) | *low;
     log(Log::Info, "Reported CRC16: %d [0x%04X]", reported, reported);
-    if (reported != crc)
+    // The flash does not hold the image: the boot loader is still left and the driver restarted, but
+    // the upgrade is not reported as done.
+    const bool flashMatches = reported == crc;
+    if (!flashMatches)
         log(Log::Error, "Reported CRC16 does not match: (expected=%d [0x%04X], reported=%d [0x%04X])", crc,
             crc, reported, reported);
 
@@ -169,7 +172,7 @@ std::error_code Driver::firmwareUpgrade(const std::string& path, unsigned short 
     port.close();
     if (!restart())
         return ErrorCode::Timeout;
-    return ErrorCode::Success;
+    return flashMatches ? ErrorCode::Success : ErrorCode::MalformedResponse;
 }
 
 } // namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191

@@ -130,12 +130,16 @@ TEST_F(FirmwareUpgrade, ImageWithoutDataRecordsIsRefusedBeforeTouchingThePrinter
     EXPECT_TRUE(driver->isRunning());
 }
 
-TEST_F(FirmwareUpgrade, ReportedCrcMismatchIsLoggedButTheUpgradeIsDone) {
-    sim.command("crc 1234");
-    captureLog();
-    EXPECT_EQ(driver->firmwareUpgrade(image, 0), std::error_code(ErrorCode::Success));
-    EXPECT_THAT(capturedLog(), HasSubstr("Reported CRC16 does not match"));
-    EXPECT_TRUE(driver->isRunning());
+// The flash does not hold the image: the printer is brought back, but the upgrade is not done.
+TEST_F(FirmwareUpgrade, ReportedCrcMismatchFailsTheUpgradeAndRestartsTheDriver) {
+    for (const unsigned short expected : {static_cast<unsigned short>(0), firmware.crc()}) {
+        sim.command("crc 1234");
+        captureLog();
+        EXPECT_EQ(driver->firmwareUpgrade(image, expected), ErrorCode::MalformedResponse) << expected;
+        EXPECT_THAT(capturedLog(), HasSubstr("Reported CRC16 does not match"));
+        EXPECT_TRUE(driver->isRunning());
+        EXPECT_TRUE(driver->getStatus());
+    }
 }
 
 struct SilentCase {
