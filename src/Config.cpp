@@ -14,8 +14,23 @@ void Config::defaults() {
     set("logDebug", false);
 }
 
+namespace {
+constexpr unsigned kDefaultStatusPeriod = 1000;
+// An hour between polls is already far beyond any use; larger values are typing errors or
+// negative numbers read as unsigned.
+constexpr unsigned long long kMaxStatusPeriod = 3'600'000;
+} // namespace
+
 unsigned Config::statusPeriod() const {
-    return static_cast<unsigned>(get("statusPeriod").toUInt());
+    // A period of 0 would make the poll spin; one that does not fit the timer's int would stop it
+    // for good (and the configuration file would bring that back after every restart).
+    const auto period = get("statusPeriod").toUInt();
+    if (period == 0 || period > kMaxStatusPeriod) {
+        log(Log::Warning, "statusPeriod '%s' is outside 1..%llu ms: polling every %u ms.",
+            get("statusPeriod").toString().c_str(), kMaxStatusPeriod, kDefaultStatusPeriod);
+        return kDefaultStatusPeriod;
+    }
+    return static_cast<unsigned>(period);
 }
 
 void Config::setStatusPeriod(unsigned long period) {

@@ -344,6 +344,12 @@ elx_reply* poll_dev(elx_conf* conf, elx_reply** out) {
     }
     dbg(conf, "\r\n");
 
+    // Without its command letter and all three code characters the reply says nothing about the outcome.
+    if (state == FrameState::Header) {
+        dbg(conf, "Reply header cut short after %d bytes\r\n", header);
+        release_reply(&reply);
+        return nullptr;
+    }
     // Handing out a cut reply would pass corrupted data on as a complete answer.
     if (overflow) {
         dbg(conf, "Reply data exceeds %d bytes\r\n", ELX_MAX_DATA);

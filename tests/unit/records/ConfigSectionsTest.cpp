@@ -74,6 +74,23 @@ TEST(ApplicationConfig, AccessorsConvertWhateverTheFileHeld) {
     EXPECT_TRUE(config.logDebug());
 }
 
+// A period the timer cannot use (0 would spin, a negative or huge one would stop the poll for good)
+// falls back to the default one; the value stays in the document as it was given.
+TEST(ApplicationConfig, StatusPeriodOutsideItsRangeFallsBackToTheDefault) {
+    struct Case {
+        const char* value;
+        unsigned expected;
+    };
+    for (const Case& c :
+         {Case{"1", 1u}, Case{"250", 250u}, Case{"3600000", 3600000u}, Case{"0", 1000u}, Case{"-1", 1000u},
+          Case{"3600001", 1000u}, Case{"3000000000", 1000u}, Case{"\"abc\"", 1000u}, Case{"0.5", 1000u}}) {
+        zelmo::Corvane::Config config;
+        config.updateFromJson(json::parse(std::string(R"({"statusPeriod": )") + c.value + "}"));
+        EXPECT_EQ(config.statusPeriod(), c.expected) << c.value;
+        EXPECT_EQ(config.toJson()["statusPeriod"], json::parse(c.value)) << c.value;
+    }
+}
+
 TEST(ApplicationConfig, AccumulatesOtherSections) {
     zelmo::Corvane::Config config;
     config.updateFromJson(
