@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <future>
 #include <signal.h>
 
 namespace {
@@ -33,5 +36,31 @@ INSTANTIATE_TEST_SUITE_P(
                       RunCase{"MissingProgram", "/nonexistent/corvane-tool", {}, -1},
                       RunCase{"MissingInPath", "corvane-no-such-tool", {}, -1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The daemon blocks SIGTERM and SIGINT in every thread; the program it runs must still be
+// stoppable with them.
+TEST(CommandRunner, ChildStartsWithStopSignalsUnblocked) {
+    auto result = std::async(std::launch::async, [] {
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGTERM);
+        sigaddset(&stop, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+        CommandRunner runner;
+        // With SIGTERM blocked the shell would sleep on and exit 0.
+        return runner.run("sh", {"-c", "kill -TERM $$; sleep 5; exit 0"});
+    });
+    EXPECT_EQ(result.get(), 128 + SIGTERM);
+}
+
+// A program that never ends is killed at the limit instead of holding its caller for good.
+TEST(CommandRunner, ProgramRunningPastTheLimitIsKilled) {
+    CommandRunner runner(std::chrono::milliseconds(200));
+    errno = 0;
+    EXPECT_EQ(runner.run("sleep", {"30"}), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    // The runner stays usable.
+    EXPECT_EQ(runner.run("true", {}), 0);
+}
 
 } // namespace
