@@ -128,6 +128,20 @@ protected:
 private:
     // Entered with lock holding the command lock; returns with it released.
     std::error_code initialize(std::unique_lock<std::mutex>& lock);
+
+    // Keeps the status poll away for the length of an installation.
+    class StatusPollHold {
+    public:
+        explicit StatusPollHold(Engine& engine);
+        ~StatusPollHold();
+        StatusPollHold(const StatusPollHold&) = delete;
+        StatusPollHold& operator=(const StatusPollHold&) = delete;
+
+    private:
+        Engine& mEngine;
+    };
+    std::error_code setConfigLocked(const json& config);
+    std::error_code runInstallation(const char* what, const std::function<std::error_code()>& install);
     // Replaces the driver; the caller holds the command lock.
     void setDriver(DriverPtr driver);
     // The current driver, for callers that do not hold the command lock.
@@ -169,6 +183,8 @@ private:
     mutable std::mutex mDriverMutex;
     std::mutex mCommandMutex;
 
+    // Serialises changes of the configuration and the file they are written to.
+    std::mutex mConfigMutex;
     Config mConfig;
     std::string mFirmwareFolder;
     std::string mAcceptedFirmwareFolder;

@@ -30,6 +30,13 @@ Engine::json Engine::getConfig() {
 }
 
 std::error_code Engine::setConfig(const json& config) {
+    std::lock_guard<std::mutex> lock(mConfigMutex);
+    return setConfigLocked(config);
+}
+
+// Callers hold mConfigMutex: a configuration pass of a driver initialisation (read the file, merge,
+// write) must not interleave with a change from a client, or it writes the old values back.
+std::error_code Engine::setConfigLocked(const json& config) {
     mConfig.updateFromJson(config);
 
     if (config.is_object() && config.contains("device")) {
@@ -52,7 +59,8 @@ std::error_code Engine::setConfig(const json& config) {
     restart();
 
     // Failure leaves the old file in place; the settings in memory stay in force.
-    Utils::writeFileAtomically(mConfigFile, getConfig().dump(4));
+    if (!Utils::writeFileAtomically(mConfigFile, getConfig().dump(4)))
+        log(Log::Error, "Could not write config file: '%s'.", mConfigFile.c_str());
     return make_error_code(ErrorCode::Success);
 }
 
@@ -81,10 +89,11 @@ void Engine::writeConfigFile(const std::string& path) {
 }
 
 std::error_code Engine::applyConfig() {
+    std::lock_guard<std::mutex> lock(mConfigMutex);
     json doc;
     if (readConfigFile(doc)) {
         mConfig.updateFromJson(doc);
-        setConfig(mConfig.toJson());
+        setConfigLocked(mConfig.toJson());
         doc = getConfig();
     } else {
         doc = getConfig();

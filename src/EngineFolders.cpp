@@ -33,20 +33,6 @@ std::set<std::string> namesOf(const std::list<std::string>& paths) {
     return names;
 }
 
-// Keeps the status poll away for the length of an installation.
-class TimerHold {
-public:
-    TimerHold(std::function<void()> hold, std::function<void()> resume) : mResume(std::move(resume)) {
-        hold();
-    }
-    ~TimerHold() { mResume(); }
-    TimerHold(const TimerHold&) = delete;
-    TimerHold& operator=(const TimerHold&) = delete;
-
-private:
-    std::function<void()> mResume;
-};
-
 } // namespace
 
 std::error_code Engine::prepareFolders(const std::string& name, std::string& folder, std::string& accepted) {
@@ -169,18 +155,42 @@ std::error_code Engine::autoResourceLoad() {
     return {};
 }
 
+// The poll is held before the worker takes its driver, and a tick already running is waited out:
+// such a tick could otherwise read the driver's "not running" status mid-installation, create a
+// second driver and open the same port under the installation.
+Engine::StatusPollHold::StatusPollHold(Engine& engine) : mEngine(engine) {
+    mEngine.holdStatusTimer();
+    std::lock_guard<std::mutex> tickDone(mEngine.mCommandMutex);
+}
+
+Engine::StatusPollHold::~StatusPollHold() {
+    mEngine.resumeStatusTimer();
+}
+
+// Every installation ends with a finished event, even when the driver throws: the client waits for it.
+std::error_code Engine::runInstallation(const char* what, const std::function<std::error_code()>& install) {
+    try {
+        return install();
+    } catch (const std::exception& e) {
+        log(Log::Error, "%s failed: %s", what, e.what());
+    } catch (...) {
+        log(Log::Error, "%s failed", what);
+    }
+    return make_error_code(ErrorCode::UnknownError);
+}
+
 std::error_code Engine::firmwareUpgrade(const std::string& path, unsigned short crc) {
     log(Log::Info, "Attempting firmware upgrade using '%s' (expectedCrc= %d [0x%04X])", path.c_str(), crc,
         crc);
     runInBackground([this, path, crc] {
+        const StatusPollHold hold(*this);
         const auto driver = driverSnapshot();
         if (!driver) {
             firmwareUpgradeFinished.emit(make_error_code(ErrorCode::WrongDeviceConfiguration));
             return;
         }
-        TimerHold hold([this] { holdStatusTimer(); }, [this] { resumeStatusTimer(); });
-        const auto ec = driver->firmwareUpgrade(path, crc);
-        firmwareUpgradeFinished.emit(ec);
+        firmwareUpgradeFinished.emit(
+            runInstallation("Firmware upgrade", [&] { return driver->firmwareUpgrade(path, crc); }));
     });
     return make_error_code(ErrorCode::Success);
 }
@@ -198,14 +208,14 @@ std::error_code Engine::loadResources(const std::string& folder) {
         return make_error_code(ErrorCode::MalformedRequest);
     }
     runInBackground([this, pack] {
+        const StatusPollHold hold(*this);
         const auto driver = driverSnapshot();
         if (!driver) {
             resourceLoadFinished.emit(make_error_code(ErrorCode::WrongDeviceConfiguration));
             return;
         }
-        TimerHold hold([this] { holdStatusTimer(); }, [this] { resumeStatusTimer(); });
-        const auto ec = driver->loadResources(*pack);
-        resourceLoadFinished.emit(ec);
+        resourceLoadFinished.emit(
+            runInstallation("Resource upload", [&] { return driver->loadResources(*pack); }));
     });
     return make_error_code(ErrorCode::Success);
 }

@@ -77,8 +77,18 @@ std::error_code Engine::initialize(std::unique_lock<std::mutex>& lock) {
     }
     setDriver(driver);
 
-    driver->firmwareUpgradeProgress.connect([this](float percent) { firmwareUpgradeProgress.emit(percent); });
-    driver->resourceLoadProgress.connect([this](float percent) { resourceLoadProgress.emit(percent); });
+    // A listener's exception must not reach the driver in the middle of an installation.
+    auto forward = [this](const Signal<float>& signal) {
+        return [this, &signal](float percent) {
+            try {
+                signal.emit(percent);
+            } catch (const std::exception& e) {
+                log(Log::Error, "Progress listener failed: %s", e.what());
+            }
+        };
+    };
+    driver->firmwareUpgradeProgress.connect(forward(firmwareUpgradeProgress));
+    driver->resourceLoadProgress.connect(forward(resourceLoadProgress));
 
     if (const auto ec = driver->start()) {
         setDriver(nullptr);

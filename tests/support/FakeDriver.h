@@ -72,6 +72,7 @@ struct FakeDevice {
     std::error_code firmwareResult;
     std::error_code resourceResult;
     bool throwOnStart = false;
+    bool throwOnInstall = false;
     bool statusError = false;
     std::deque<Status> statusScript; // answered first, one per poll
     Status status = activeStatus();  // answered once the script is used up
@@ -87,6 +88,7 @@ struct FakeDevice {
     Gate printGate;
     Gate firmwareGate;
     Gate startGate;
+    Gate statusGate;
 
     std::atomic<int> created{0};
     std::atomic<int> live{0};
@@ -191,6 +193,8 @@ public:
     std::error_code firmwareUpgrade(const std::string& path, unsigned short crc) override {
         mDevice->record("firmware-begin");
         mDevice->firmwareGate.pass();
+        if (mDevice->read(mDevice->throwOnInstall))
+            throw std::runtime_error("the fake port went away");
         firmwareUpgradeProgress.emit(50.0f);
         firmwareUpgradeProgress.emit(100.0f);
         mDevice->record("firmware-end");
@@ -201,6 +205,8 @@ public:
     }
     std::error_code loadResources(const Dispensers::EltraSistemi::Resources&) override {
         ++mDevice->resourceUploads;
+        if (mDevice->read(mDevice->throwOnInstall))
+            throw std::runtime_error("the fake port went away");
         resourceLoadProgress.emit(100.0f);
         std::lock_guard<std::mutex> lock(mDevice->mutex);
         return mDevice->resourceResult;
@@ -208,6 +214,7 @@ public:
     tl::expected<std::string, std::error_code> getFirmwareVersion() override { return std::string("1.2.3"); }
     tl::expected<Status, std::error_code> getStatus() override {
         ++mDevice->statusCalls;
+        mDevice->statusGate.pass();
         std::lock_guard<std::mutex> lock(mDevice->mutex);
         if (mDevice->statusError)
             return tl::unexpected<std::error_code>(std::make_error_code(std::errc::io_error));

@@ -1,5 +1,7 @@
 #include "EngineTestSupport.h"
 
+#include <future>
+
 namespace engine_test {
 namespace {
 
@@ -182,6 +184,27 @@ TEST_F(EngineConfigTest, RewriteLeavesNoTemporaryFileBehind) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"app", "corvane.json"}));
+}
+
+// A configuration pass (read the file, merge, hand out, write) and a client's change do not
+// interleave: the pass could otherwise write the old values back over the change.
+TEST_F(EngineConfigTest, ChangeWaitsForARunningConfigurationPass) {
+    writeText(configFile, json{{"statusPeriod", 500}, {"probe", {{"x", 1}}}}.dump());
+    auto& e = makeEngine();
+    Gate probeGate;
+    e.addSetConfigCallback("probe", [&](json) { probeGate.pass(); });
+    probeGate.close();
+    auto pass = std::async(std::launch::async, [&] { return e.applyConfig(); });
+    ASSERT_TRUE(waitUntil([&] { return probeGate.entered() == 1; }));
+
+    auto change = std::async(std::launch::async, [&] { return e.setConfig(json{{"statusPeriod", 250}}); });
+    EXPECT_EQ(change.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout)
+        << "the change ran inside the pass";
+    probeGate.open();
+    EXPECT_FALSE(pass.get());
+    EXPECT_EQ(change.get().value(), 0);
+    EXPECT_EQ(configOnDisk()["statusPeriod"], 250);
+    EXPECT_EQ(e.getConfig()["statusPeriod"], 250);
 }
 
 TEST_F(EngineConfigTest, StoreConfigChangesOnlyTheApplicationSection) {

@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include <algorithm>
 #include <future>
 
 namespace engine_test {
@@ -232,6 +233,69 @@ TEST_F(EngineFoldersTest, FirmwareUpgradeRunsBesideTheHeldPoll) {
     EXPECT_TRUE(waitUntil([&] { return e.statusTimer().running(); })) << "polling resumes";
     std::lock_guard<std::mutex> lock(progressMutex);
     EXPECT_EQ(progress, (std::vector<float>{50.0f, 100.0f}));
+}
+
+// A driver that throws mid-installation still ends the request: the client is told it failed.
+TEST_F(EngineFoldersTest, InstallationThatThrowsStillReportsItsEnd) {
+    writeText(dir.path() / "pack" / "setup.dat", kSetup);
+    auto& e = makeEngine();
+    ASSERT_TRUE(pollUntilDriver());
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        device->throwOnInstall = true;
+    }
+    std::promise<std::error_code> firmware;
+    std::promise<std::error_code> resources;
+    e.firmwareUpgradeFinished.connect([&](std::error_code ec) { firmware.set_value(ec); });
+    e.resourceLoadFinished.connect([&](std::error_code ec) { resources.set_value(ec); });
+    LogCapture log;
+    ASSERT_FALSE(e.firmwareUpgrade("/data/fw.s19", 0));
+    ASSERT_FALSE(e.loadResources((dir.path() / "pack").string()));
+    for (auto* promise : {&firmware, &resources}) {
+        auto result = promise->get_future();
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_EQ(result.get(), make_error_code(ErrorCode::UnknownError));
+    }
+    EXPECT_TRUE(log.contains("[Engine] Firmware upgrade failed: the fake port went away"));
+    EXPECT_TRUE(log.contains("[Engine] Resource upload failed: the fake port went away"));
+}
+
+// The worker pauses the poll and waits out a tick in progress before it takes the driver: that
+// tick may replace the driver, but no tick replaces it under the installation.
+TEST_F(EngineFoldersTest, WorkerWaitsOutTheRunningTickBeforeTakingTheDriver) {
+    writeFastConfig();
+    auto& e = makeEngine();
+    ASSERT_FALSE(e.activate());
+    e.start();
+    ASSERT_TRUE(waitUntil([&] { return device->launches == 1; }));
+    std::promise<std::error_code> finished;
+    e.firmwareUpgradeFinished.connect([&](std::error_code ec) { finished.set_value(ec); });
+
+    // A tick is stuck in the status query, holding the command lock; the device has gone quiet, so
+    // the tick will initialise a new driver.
+    device->statusGate.close();
+    device->firmwareGate.close();
+    const int entered = device->statusGate.entered();
+    ASSERT_TRUE(waitUntil([&] { return device->statusGate.entered() > entered; }));
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        device->statusError = true;
+    }
+    ASSERT_FALSE(e.firmwareUpgrade("/data/fw.s19", 0));
+    EXPECT_FALSE(waitUntil([&] { return device->firmwareGate.entered() > 0; }, std::chrono::seconds(1)))
+        << "the upgrade began beside a running tick";
+
+    device->statusGate.open();
+    ASSERT_TRUE(waitUntil([&] { return device->firmwareGate.entered() == 1; }));
+    device->firmwareGate.open();
+    auto result = finished.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(result.get());
+    const auto events = device->eventLog();
+    const auto begin = std::find(events.begin(), events.end(), "firmware-begin");
+    const auto end = std::find(begin, events.end(), "firmware-end");
+    ASSERT_NE(end, events.end());
+    EXPECT_EQ(std::count(begin, end, "start"), 0) << "a driver was started during the upgrade";
 }
 
 TEST_F(EngineFoldersTest, ResourceWorkerReportsTheUpload) {
