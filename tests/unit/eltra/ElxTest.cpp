@@ -158,16 +158,32 @@ TEST_F(ElxLink, ReplyWithoutDataHasEmptyText) {
     release_reply(&reply);
 }
 
-TEST_F(ElxLink, EotInsideHeaderEndsFrameEarly) {
-    peer.send({0x02, 0x42, '?', '0', 0x04});
-    elx_reply* reply = poll_dev(&conf, nullptr);
-    ASSERT_NE(reply, nullptr);
-    EXPECT_EQ(reply->cmd, '?');
-    EXPECT_EQ(reply->code[0], '0');
-    EXPECT_EQ(reply->code[1], 0);
-    EXPECT_EQ(reply->code[2], 0);
-    EXPECT_EQ(reply->data_len, 0);
-    release_reply(&reply);
+// A reply whose header is cut short by an EOT carries no complete code: it must not pass as an answer.
+TEST_F(ElxLink, EotInsideHeaderGivesNoReplyAndLineStaysInStep) {
+    const Bytes header = {0x42, '?', '0', '0', '0'};
+    for (std::size_t kept = 0; kept < header.size(); ++kept) {
+        Bytes frame = {0x02};
+        frame.insert(frame.end(), header.begin(), header.begin() + static_cast<long>(kept));
+        frame.push_back(0x04);
+        peer.send(frame);
+        peer.send({0x10});
+        elx_reply stale{};
+        elx_reply* out = &stale; // must be overwritten
+        EXPECT_EQ(poll_dev(&conf, &out), nullptr) << kept << " header bytes";
+        EXPECT_EQ(out, nullptr);
+        elx_reply* next = poll_dev(&conf, nullptr);
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(next->type, 0x10);
+        release_reply(&next);
+    }
+    EXPECT_THAT(debugLog(), ::testing::HasSubstr("Reply header cut short after 4 bytes"));
+}
+
+TEST_F(ElxLink, WaitReplyOnCutHeaderGivesNoReply) {
+    peer.send({0x10, 0x02, 0x42, 'L', '0', 0x04});
+    callbackValues.clear();
+    EXPECT_EQ(wait_reply(&conf, nullptr, recordCallback), nullptr);
+    EXPECT_THAT(callbackValues, ElementsAre(0x10, -1));
 }
 
 TEST_F(ElxLink, EotInDataIsKeptAsLastDataByte) {
