@@ -7,7 +7,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/select.h>
 #include <unistd.h>
 #include <vector>
 
@@ -159,17 +158,13 @@ int rdch_dev(elx_conf* conf, unsigned char* out) {
         if (elx_abandoned(conf))
             break;
         const long step = remaining < SLICE_US ? remaining : SLICE_US;
-        timeval wait{};
-        wait.tv_sec = step / 1000000L;
-        wait.tv_usec = step % 1000000L;
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(conf->fd, &readable);
-        const int ready = select(conf->fd + 1, &readable, nullptr, nullptr, &wait);
-        if (ready < 0) {
-            if (errno == EINTR)
+        // poll, not select: an fd_set cannot hold a descriptor at or above FD_SETSIZE.
+        pollfd pfd{conf->fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, static_cast<int>((step + 999) / 1000));
+        if (ready < 0 || (ready > 0 && (pfd.revents & POLLNVAL) != 0)) {
+            if (ready < 0 && errno == EINTR)
                 continue;
-            dbg(conf, "select error: %d.\r\n", errno);
+            dbg(conf, "select error: %d.\r\n", ready < 0 ? errno : EBADF);
             result = -2;
             break;
         }

@@ -14,7 +14,10 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <termios.h>
+#include <unistd.h>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -273,6 +276,33 @@ TEST_F(ElxLink, ByteReadTimesOut) {
     peer.send({0x41});
     EXPECT_EQ(rdch_dev(&conf, &out), 0x41);
     EXPECT_EQ(out, 0x41);
+}
+
+// Descriptors at or above FD_SETSIZE are ordinary in a daemon with many connections.
+TEST_F(ElxLink, HighDescriptorReadsAndWritesWithoutOverrun) {
+    constexpr int high = 4 * FD_SETSIZE;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_cur <= static_cast<rlim_t>(high)) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, high + 1);
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur <= static_cast<rlim_t>(high))
+        GTEST_SKIP() << "descriptor limit too low";
+    ASSERT_EQ(dup2(conf.fd, high), high);
+    close(conf.fd);
+    conf.fd = high;
+
+    unsigned char out = 0;
+    EXPECT_EQ(rdch_dev(&conf, &out), -1);
+    peer.send({0x41, 0x10});
+    EXPECT_EQ(rdch_dev(&conf, &out), 0x41);
+    EXPECT_EQ(wrch_dev(&conf, 0x12), 1);
+    EXPECT_THAT(peer.received(1), ElementsAre(0x12));
+    elx_reply* reply = poll_dev(&conf, nullptr);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(reply->type, 0x10);
+    release_reply(&reply);
 }
 
 TEST_F(ElxLink, ByteReadOnClosedLinkFails) {
