@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -131,10 +133,15 @@ int close_dev(elx_conf* conf) {
         result = close(conf->fd);
         conf->fd = -1;
     }
-    // The debug log belongs to the open link; a new init_conf opens the next one.
+    // The debug log belongs to the open link; a new init_conf opens the next one. A log that stayed
+    // empty goes: a printer re-initialised every few seconds would otherwise fill the directory.
     if (conf->log != nullptr) {
+        struct stat info {};
+        const bool empty = fstat(fileno(conf->log), &info) == 0 && info.st_size == 0;
         std::fclose(conf->log);
         conf->log = nullptr;
+        if (empty)
+            std::remove(conf->log_name);
     }
     return result;
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <poll.h>
 #include <stdexcept>
 #include <thread>
@@ -154,6 +155,19 @@ TEST(ElgDriver, StartOnSilentDeviceThrowsInitialize) {
         EXPECT_STREQ(e.what(), "Failed to initialize device");
     }
     EXPECT_FALSE(driver.isConnected());
+}
+
+// A silent printer is started again and again by the daemon: its links must not leave a file each.
+TEST(ElgDriver, RepeatedStartsOnSilentDeviceLeaveNoDebugLogs) {
+    WorkDir dir;
+    PtyPeer peer;
+    Timing timing;
+    timing.readTimeoutMs = 10;
+    Driver driver(peer.slavePath(), timing);
+    for (int attempt = 0; attempt < 3; ++attempt)
+        EXPECT_THROW(driver.start(), std::invalid_argument);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string().rfind("dbg_elx_", 0), 0u) << entry.path();
 }
 
 // Plays a printer that answers every poll with a ready reply and refuses every command frame (NAK).

@@ -433,6 +433,22 @@ TEST(ElxConf, DefaultsAndDebugLogInWorkingDirectory) {
     EXPECT_EQ(conf.log, nullptr);
 }
 
+TEST(ElxConf, EmptyDebugLogIsRemovedAtCloseAndWrittenOneIsKept) {
+    WorkDir dir;
+    elx_conf quiet{};
+    init_conf(&quiet, 1);
+    const std::string quietName = quiet.log_name;
+    ASSERT_TRUE(std::filesystem::exists(dir.path() / quietName));
+    close_dev(&quiet);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / quietName));
+
+    elx_conf talking{};
+    init_conf(&talking, 1);
+    dbg(&talking, "TX> 12 05\r\n");
+    close_dev(&talking);
+    EXPECT_EQ(readFile((dir.path() / talking.log_name).string()), "TX> 12 05\r\n");
+}
+
 TEST(ElxConf, NoDebugMeansNoLogFile) {
     WorkDir dir;
     elx_conf conf{};
