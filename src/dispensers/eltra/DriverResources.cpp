@@ -115,8 +115,11 @@ std::error_code Driver::loadResources(const EltraSistemi::Resources& resources) 
                 static_cast<long long>(timing.fontAckLimit.count()));
             return ErrorCode::Timeout;
         }
-        if (ack != ELX_ACK)
-            log(Log::Warning, "Error uploading font");
+        // Anything but ACK is the printer refusing the font: the pack must not count as installed.
+        if (ack != ELX_ACK) {
+            log(Log::Error, "Error uploading font");
+            return ErrorCode::ModuleFailedToAcknowledge;
+        }
         log(Log::Info, "Received Final ACK");
         progress();
 

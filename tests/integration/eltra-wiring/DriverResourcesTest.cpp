@@ -103,12 +103,16 @@ TEST_F(ResourceUpload, MissingFinalAcknowledgeTimesOut) {
     EXPECT_TRUE(driver->getStatus());
 }
 
-TEST_F(ResourceUpload, WrongFinalAcknowledgeIsOnlyWarnedAbout) {
-    makePack({64});
+// The printer refused the font data: the pack is not installed, and the fonts after it are not sent.
+TEST_F(ResourceUpload, WrongFinalAcknowledgeFailsTheUpload) {
+    makePack({64, 80});
     sim.command("fontack 15");
     captureLog();
-    EXPECT_EQ(driver->loadResources(pack), std::error_code(ErrorCode::Success));
+    EXPECT_EQ(driver->loadResources(pack), ErrorCode::ModuleFailedToAcknowledge);
     EXPECT_THAT(capturedLog(), HasSubstr("Error uploading font"));
+    EXPECT_EQ(records("font ").size(), 1u);
+    EXPECT_TRUE(driver->isRunning());
+    EXPECT_TRUE(driver->getStatus());
 }
 
 TEST_F(ResourceUpload, RefusedLayoutEndsTheUpload) {
