@@ -6,8 +6,25 @@ namespace zelmo::Corvane::Dispensers::EltraSistemi::ELG150191 {
 
 std::error_code Driver::setConfig(const nlohmann::json& section) {
     log(Log::Info, "New configuration provided: '%s'", section.dump().c_str());
+    // A wrong type is the request's fault: refuse it before any of it reaches the printer or the section.
+    if (section.contains("params") && section["params"].is_array()) {
+        for (const auto& param : section["params"]) {
+            if (!param.is_string()) {
+                log(Log::Warning, "Firmware parameter is not a text: '%s'", param.dump().c_str());
+                return ErrorCode::MalformedRequest;
+            }
+        }
+    }
     metrics.setOfflineAfterFailures(3);
-    setFirmwareParameter("530001");
+
+    // Every setting is sent even after one failed, so the printer ends as close to the request as it
+    // can; the first failure is what the caller hears about.
+    std::error_code first;
+    const auto keep = [&first](std::error_code ec) {
+        if (ec && !first)
+            first = ec;
+    };
+    keep(setFirmwareParameter("530001"));
 
     const bool hasQrEcc = section.contains("qrEcc");
     const bool hasThermalTime = section.contains("thermalTime") && section["thermalTime"].is_number();
@@ -21,26 +38,28 @@ std::error_code Driver::setConfig(const nlohmann::json& section) {
         const std::string digits = std::to_string(mConfig.cutOffsetType(Types::Reel::Reel2)) +
                                    std::to_string(mConfig.cutOffsetType(Types::Reel::Reel1));
         log(Log::Info, "Setting CutOffsetType '%s'", digits.c_str());
-        setFirmwareParameter("3900" + digits);
+        keep(setFirmwareParameter("3900" + digits));
     }
     if (hasFolder) {
         const int folder = mConfig.folder();
-        setFolder(folder);
+        keep(setFolder(folder));
         const int offset = mConfig.cutOffset(folder == 1 ? Types::Reel::Reel1 : Types::Reel::Reel2);
         std::string hex;
-        if (ELG150191::parseDimention(offset, 4, hex))
+        if (const std::error_code ec = ELG150191::parseDimention(offset, 4, hex)) {
             log(Log::Warning, "Cut offset %d does not fit four hex digits", offset);
-        else
-            setCutOffset(hex);
+            keep(ec);
+        } else {
+            keep(setCutOffset(hex));
+        }
     }
     if (hasParams)
         for (const auto& param : section["params"])
-            setFirmwareParameter(param.get<std::string>());
+            keep(setFirmwareParameter(param.get<std::string>()));
     if (hasQrEcc)
-        setQrEccLevel(mConfig.qrEcc());
+        keep(setQrEccLevel(mConfig.qrEcc()));
     if (hasThermalTime)
-        setThermalTime(mConfig.thermalTime());
-    return ErrorCode::Success;
+        keep(setThermalTime(mConfig.thermalTime()));
+    return first ? first : std::error_code(ErrorCode::Success);
 }
 
 std::error_code Driver::setFirmwareParameter(const std::string& param) {

@@ -26,12 +26,13 @@ struct ConfigCase {
     const char* name;
     const char* json;
     Sent expected;
+    ErrorCode result = ErrorCode::Success;
 };
 
 class SetConfigSequence : public DriverOnSimulator, public ::testing::WithParamInterface<ConfigCase> {};
 
 TEST_P(SetConfigSequence, SendsParametersInOrder) {
-    EXPECT_FALSE(driver->setConfig(nlohmann::json::parse(GetParam().json)));
+    EXPECT_EQ(driver->setConfig(nlohmann::json::parse(GetParam().json)), GetParam().result);
     EXPECT_EQ(sentFrames(sim), GetParam().expected);
 }
 
@@ -58,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         ConfigCase{"QrUnknown", R"({"qrEcc": "medium"})", {{'y', "530001"}, {'y', "20FFFF"}}},
         ConfigCase{"ParamsWithShortEntry",
                    R"({"params": ["AB0001", "12345", "CD0002"]})",
-                   {{'y', "530001"}, {'y', "AB0001"}, {'y', "CD0002"}}},
+                   {{'y', "530001"}, {'y', "AB0001"}, {'y', "CD0002"}},
+                   ErrorCode::MalformedRequest},
         ConfigCase{"Everything",
                    R"({"thermalTime": 7, "qrEcc": "high", "params": ["990001"], "folder": 1,
                        "reel1": {"cutOffset": 16}, "reel2": {"cutOffsetType": "blackMarkBottom"}})",
@@ -95,7 +97,7 @@ TEST_F(DriverOnSimulator, ParameterWithControlCharacterIsRefusedAndNotSent) {
 
 TEST_F(DriverOnSimulator, ShortParameterIsRefusedWithWarning) {
     captureLog();
-    EXPECT_FALSE(driver->setConfig({{"params", {"12345"}}}));
+    EXPECT_EQ(driver->setConfig({{"params", {"12345"}}}), ErrorCode::MalformedRequest);
     EXPECT_THAT(capturedLog(), HasSubstr("param size not 6: '12345'"));
     EXPECT_EQ(driver->setFirmwareParameter("1234567"), ErrorCode::MalformedRequest);
 }
@@ -103,18 +105,52 @@ TEST_F(DriverOnSimulator, ShortParameterIsRefusedWithWarning) {
 TEST_F(DriverOnSimulator, SettingsStayWhenPrinterRefusesThem) {
     sim.command("reply y 010");
     sim.command("reply K 010");
-    EXPECT_FALSE(driver->setConfig({{"folder", 2}, {"qrEcc", "high"}}));
+    EXPECT_EQ(driver->setConfig({{"folder", 2}, {"qrEcc", "high"}}), ErrorCode::UnknownError);
     const auto config = driver->getConfig();
     EXPECT_EQ(config["folder"], 2);
     EXPECT_EQ(config["qrEcc"], "high");
 }
 
-TEST_F(DriverOnSimulator, NonTextParameterThrowsAfterEarlierOnesWereSent) {
-    EXPECT_THROW(driver->setConfig(nlohmann::json::parse(R"({"params": ["AB0001", 5, "CD0002"]})")),
-                 nlohmann::json::type_error);
-    const auto sent = sentFrames(sim);
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[1], std::make_pair('y', std::string("AB0001")));
+TEST_F(DriverOnSimulator, NonTextParameterRefusesTheWholeRequestBeforeAnythingIsSent) {
+    const auto before = driver->getConfig();
+    EXPECT_EQ(
+        driver->setConfig(nlohmann::json::parse(R"({"thermalTime": 9, "params": ["AB0001", 5, "CD0002"]})")),
+        ErrorCode::MalformedRequest);
+    EXPECT_TRUE(sentFrames(sim).empty());
+    EXPECT_EQ(driver->getConfig(), before);
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<const char*> replies; // simulator "reply" arguments, consumed in command order
+    ErrorCode expected;
+};
+
+class SetConfigRefusal : public DriverOnSimulator, public ::testing::WithParamInterface<RefusalCase> {};
+
+// Each step's failure used to be dropped: the first one is reported, and the later steps still run.
+TEST_P(SetConfigRefusal, ReportsFirstFailureAndSendsTheRest) {
+    for (const char* reply : GetParam().replies)
+        sim.command(std::string("reply ") + reply);
+    EXPECT_EQ(driver->setConfig(nlohmann::json::parse(R"({"thermalTime": 7, "qrEcc": "low", "folder": 1})")),
+              GetParam().expected);
+    EXPECT_EQ(sentFrames(sim),
+              (Sent{{'y', "530001"}, {'K', "01"}, {'y', "2B00e8"}, {'y', "200001"}, {'I', "07"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SetConfigRefusal,
+    ::testing::Values(RefusalCase{"None", {}, ErrorCode::Success},
+                      RefusalCase{"FirstParameter", {"y 010"}, ErrorCode::UnknownError},
+                      RefusalCase{"Folder", {"K 010"}, ErrorCode::ValueOutOfRange},
+                      RefusalCase{"ThermalTimeOnly", {"I 010"}, ErrorCode::ValueOutOfRange},
+                      RefusalCase{"FirstOfTwoWins", {"K 020", "I 010"}, ErrorCode::UnknownError}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DriverOnSimulator, UnansweredStepIsReported) {
+    sim.command("nak 15");
+    EXPECT_EQ(driver->setConfig({{"qrEcc", "low"}}), ErrorCode::ModuleFailedToAcknowledge);
+    EXPECT_EQ(driver->getConfig()["qrEcc"], "low");
 }
 
 TEST_F(DriverOnSimulator, UnknownQrLevelIsStoredAndWarned) {
