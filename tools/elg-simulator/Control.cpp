@@ -104,6 +104,10 @@ std::vector<std::string> Control::handle(const std::string& line) {
                 return error("usage: fontack <hex>|none");
             mPrinter.setFontAck(static_cast<uint8_t>(number));
         }
+    } else if (command == "fontstall") {
+        if (arg != "on" && arg != "off")
+            return error("usage: fontstall on|off");
+        faults.fontStall = arg == "on";
     } else if (command == "fontackdelay") {
         if (!parseInt(arg, 10, number) || number < 0)
             return error("usage: fontackdelay <ms>");

@@ -25,6 +25,7 @@ struct Faults {
     int delayMs = 0;              // a reply is ready this long after its command
     int dles = 1;                 // DLE answers before a reply is handed out (<0: forever)
     std::optional<long> dieAfter; // the printer falls silent after sending this many more bytes
+    bool fontStall = false;       // font data is not read: the line backs up
 };
 
 struct Reply {
@@ -61,6 +62,8 @@ public:
     // One-shot answer for the next command with this letter ('*': any letter).
     void queueReply(char letter, const Reply& reply) { mOverrides[letter].push_back(reply); }
     Faults& faults() { return mFaults; }
+    // True while the line is not to be read (a stalled font upload).
+    bool deaf() const { return mFaults.fontStall && mMode == Mode::FontUpload; }
     void reset();
     // Back to the firmware: normal mode, nothing pending, no faults.
     void reboot();

@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
 
     std::map<int, std::string> clients;
     while (!stopRequested) {
-        std::vector<pollfd> fds = {{master, POLLIN, 0}, {listener, POLLIN, 0}};
+        const short lineEvents = printer.deaf() ? 0 : POLLIN;
+        std::vector<pollfd> fds = {{master, lineEvents, 0}, {listener, POLLIN, 0}};
         for (const auto& [fd, buffer] : clients)
             fds.push_back({fd, POLLIN, 0});
         const int waitMs = static_cast<int>(std::min<long>(100, printer.nextTick().count()));

@@ -33,6 +33,10 @@ struct Timing {
     // Longest wait for one byte of the boot loader, and for the printer's acknowledge of font data.
     std::chrono::milliseconds bootLoaderReadLimit{10000};
     std::chrono::milliseconds fontAckLimit{30000};
+    // Font data goes out at the line's pace (9600 baud, ten bits a byte); the write may take twice that
+    // plus the margin before it is given up.
+    int lineBytesPerSecond = 960;
+    std::chrono::milliseconds fontWriteMargin{10000};
     // The fixed pauses of firmware upgrade and resource upload; empty sleeps for real.
     std::function<void(std::chrono::milliseconds)> sleep;
 };

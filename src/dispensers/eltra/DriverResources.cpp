@@ -3,7 +3,9 @@
 #include "dispensers/eltra/Pause.h"
 #include "dispensers/eltra/Resources.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -34,6 +36,37 @@ int readByte(int fd, std::chrono::milliseconds limit) {
             continue;
         return -1;
     }
+}
+
+// Writes size bytes within limit, in slices that look at the abandon flag; returns how many went out.
+// The descriptor is non-blocking meanwhile, so a line that stops taking data cannot hold the write.
+std::size_t writeWithin(int fd, const unsigned char* data, std::size_t size, std::chrono::milliseconds limit,
+                        const std::atomic<bool>& abandon) {
+    using Clock = std::chrono::steady_clock;
+    constexpr std::size_t Chunk = 256;
+    constexpr int SliceMs = 20;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return 0;
+    const auto deadline = Clock::now() + limit;
+    std::size_t done = 0;
+    while (done < size && !abandon && Clock::now() < deadline) {
+        pollfd fds{fd, POLLOUT, 0};
+        const int ready = ::poll(&fds, 1, SliceMs);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready <= 0)
+            continue;
+        if ((fds.revents & POLLOUT) == 0)
+            break;
+        const ssize_t n = ::write(fd, data + done, std::min(Chunk, size - done));
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            break;
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    return done;
 }
 
 // Sets the running flag back to what it was before the upload, on every way out.
@@ -87,14 +120,16 @@ std::error_code Driver::loadResources(const EltraSistemi::Resources& resources) 
         progress();
 
         log(Log::Info, "Writing font file of %zu bytes", font.data.size());
-        ssize_t written = -1;
+        const auto pace = std::chrono::milliseconds(static_cast<long long>(font.data.size()) * 1000 /
+                                                    std::max(1, timing.lineBytesPerSecond));
+        std::size_t written = 0;
         {
             std::lock_guard<std::mutex> link(linkMutex);
-            written = ::write(conf.fd, font.data.data(), font.data.size());
+            written = writeWithin(conf.fd, font.data.data(), font.data.size(),
+                                  2 * pace + timing.fontWriteMargin, abandon);
         }
-        if (written != static_cast<ssize_t>(font.data.size())) {
-            log(Log::Error, "Incomplete write (expected=%zu, actual=%zu)", font.data.size(),
-                static_cast<std::size_t>(written < 0 ? 0 : written));
+        if (written != font.data.size()) {
+            log(Log::Error, "Incomplete write (expected=%zu, actual=%zu)", font.data.size(), written);
             return ErrorCode::Timeout;
         }
         log(Log::Info, "Flushing serial port...");

@@ -5,6 +5,9 @@
 
 #include <gmock/gmock.h>
 
+#include <chrono>
+#include <future>
+
 using namespace corvane::test;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -113,6 +116,25 @@ TEST_F(ResourceUpload, WrongFinalAcknowledgeFailsTheUpload) {
     EXPECT_EQ(records("font ").size(), 1u);
     EXPECT_TRUE(driver->isRunning());
     EXPECT_TRUE(driver->getStatus());
+}
+
+// A printer that stops taking data mid-font must not hold the daemon in a write for ever.
+TEST_F(ResourceUpload, StalledLineEndsTheFontWriteWithTimeout) {
+    makePack({1 << 20}); // far more than the line buffers hold
+    Timing t = timing();
+    t.lineBytesPerSecond = 1 << 30; // the limit is the margin alone
+    t.fontWriteMargin = std::chrono::milliseconds(1000);
+    restart(t);
+    sim.command("fontstall on");
+    captureLog();
+    auto upload = std::async(std::launch::async, [this] { return driver->loadResources(pack); });
+    const bool ended = upload.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    if (!ended)
+        sim.command("fontstall off"); // lets a blocked write finish so the test can end
+    EXPECT_TRUE(ended) << "the upload hangs on a stalled line";
+    EXPECT_EQ(upload.get(), ErrorCode::Timeout);
+    EXPECT_THAT(capturedLog(), HasSubstr("Incomplete write (expected=1048580"));
+    EXPECT_TRUE(driver->isRunning());
 }
 
 TEST_F(ResourceUpload, RefusedLayoutEndsTheUpload) {
